@@ -1,0 +1,94 @@
+// The PNG codec behind ZANPngUt.dll, on plain pixel buffers (no Win32): encoding 24-bit
+// rows and decoding any standard PNG to 24-bit rows. Both throw zanpng::Error on failure;
+// libpng's error handler throws it through libpng's frames, so every object on the way out
+// is destroyed (libpng is built with unwind tables for this).
+//
+// Pixels are three bytes per pixel, blue, green, red, as in 24-bit DIBs; a view's stride
+// may be negative (a bottom-up DIB seen top row first).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+
+namespace zanpng {
+
+inline constexpr int kMaxSide = 32767;
+inline constexpr std::int64_t kMaxPixels = 16 * 1024 * 1024;
+
+inline bool SizeAllowed(std::int64_t w, std::int64_t h) {
+  return w >= 1 && h >= 1 && w <= kMaxSide && h <= kMaxSide && w * h <= kMaxPixels;
+}
+
+struct Error : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Where the encoder takes its rows from. It asks for each row once, top to bottom; a row
+// stays readable until the next call.
+class RowSource {
+ public:
+  virtual int width() const = 0;
+  virtual int height() const = 0;
+  virtual const std::uint8_t* Row(int y) = 0;
+
+ protected:
+  ~RowSource() = default;
+};
+
+// Rows that are all in memory already.
+class MemoryRows final : public RowSource {
+ public:
+  MemoryRows(const std::uint8_t* top, std::ptrdiff_t stride, int width, int height)
+      : top_(top), stride_(stride), width_(width), height_(height) {}
+  int width() const override { return width_; }
+  int height() const override { return height_; }
+  const std::uint8_t* Row(int y) override { return top_ + stride_ * y; }
+
+ private:
+  const std::uint8_t* top_;
+  std::ptrdiff_t stride_;
+  int width_;
+  int height_;
+};
+
+struct Rows {
+  std::uint8_t* top = nullptr;
+  std::ptrdiff_t stride = 0;
+  std::uint8_t* Row(int y) const { return top + stride * y; }
+};
+
+// zlib and filter settings of the encoder. Filters are libpng's PNG_FILTER_* mask.
+struct EncodeOptions {
+  int filters;
+  int level;
+  int strategy;
+};
+
+// What ZANPngUt.dll writes with, chosen by measurement (bench/png_options).
+EncodeOptions DefaultOptions();
+// What libpng does when it is told nothing.
+EncodeOptions LibpngDefaults();
+
+class Sink {
+ public:
+  virtual void Write(const std::uint8_t* data, std::size_t size) = 0;
+
+ protected:
+  ~Sink() = default;
+};
+
+void Encode(RowSource& image, const EncodeOptions& options, Sink& out);
+
+// Receives the decoded size and answers where the rows go; it owns that memory.
+class Target {
+ public:
+  virtual Rows Allocate(int width, int height) = 0;
+
+ protected:
+  ~Target() = default;
+};
+
+void Decode(const std::uint8_t* data, std::size_t size, Target& target);
+
+}  // namespace zanpng
