@@ -37,6 +37,8 @@ function(zq_gtest target)
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
   set_tests_properties(${target} PROPERTIES
     FIXTURES_REQUIRED wine_session
+    # One at a time on the shared display: windows, focus and the mouse are all there is.
+    RESOURCE_LOCK wine_display
     TIMEOUT ${ARG_TIMEOUT}
     ENVIRONMENT "ZQ_TEST_OUTPUT_DIR=${ZQ_TEST_OUTPUT_DIR};${ARG_ENVIRONMENT}")
 endfunction()

@@ -58,12 +58,15 @@ struct Rows {
   std::uint8_t* Row(int y) const { return top + stride * y; }
 };
 
-// zlib and filter settings of the encoder. Filters are libpng's PNG_FILTER_* mask.
+// zlib and filter settings of the encoder. Filters are libpng's PNG_FILTER_* mask, or
+// kFiltersByRow: no filter for rows of flat drawing (at least half of their pixels equal to
+// their left neighbour), libpng's adaptive choice among all filters for the others.
 struct EncodeOptions {
   int filters;
   int level;
   int strategy;
 };
+inline constexpr int kFiltersByRow = -2;
 
 // What ZANPngUt.dll writes with, chosen by measurement (bench/png_options).
 EncodeOptions DefaultOptions();

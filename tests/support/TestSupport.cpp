@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,8 +1,7 @@
-// Helpers shared by the tests that run under Wine: where the test data is, reading files,
-// and the folder that tests write their screenshots and reports into.
+// Helpers shared by the tests: where the test data is, reading files, and the folder that
+// tests write their screenshots and reports into. TestSupport.cpp serves the Windows tests
+// under Wine; NativeSupport.cpp the same functions for the native build of the pure cores.
 #pragma once
-
-#include <windows.h>
 
 #include <cstdint>
 #include <string>
@@ -10,7 +9,7 @@
 
 namespace zqtest {
 
-// A Unix path as the Windows program sees it (Wine maps / to drive Z:).
+// A Unix path as the program sees it (under Wine, / is drive Z:).
 std::wstring WinPath(const std::string& unixPath);
 
 // The Windows path of the folder an environment variable names (set by CTest); empty when

@@ -1,0 +1,197 @@
+// PNG encoder settings measured on memo drawings and on photographs: size and time of each
+// filter / zlib level / strategy, as ratios to libpng's defaults in the same run. Then the
+// whole PngImageBase64 path through ZANPngUt.dll (bitmap to PNG to Base64) on a large memo,
+// as a ratio to copying the bitmap's bytes.
+//
+//   png_bench.exe <ZANPngUt.dll> <libjpeg-turbo testimages folder>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "ConvCode.h"
+#include "JpegCodec.h"
+#include "PngCodec.h"
+#include "ZANPngUt.h"
+
+namespace {
+
+struct CountingSink final : zanpng::Sink {
+  std::size_t bytes = 0;
+  void Write(const std::uint8_t*, std::size_t size) override { bytes += size; }
+};
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
+  std::vector<std::uint8_t> data;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    std::uint8_t buf[65536];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) data.insert(data.end(), buf, buf + n);
+    std::fclose(f);
+  }
+  return data;
+}
+
+// An uncompressed 24-bit bottom-up BMP, as libjpeg-turbo's test photos are stored.
+bool ReadBmp(const std::string& path, bench::Picture& out) {
+  const auto d = ReadFileBytes(path);
+  if (d.size() < 54 || d[0] != 'B' || d[1] != 'M') return false;
+  int w, h, off;
+  std::memcpy(&off, &d[10], 4);
+  std::memcpy(&w, &d[18], 4);
+  std::memcpy(&h, &d[22], 4);
+  if (d[28] != 24 || w <= 0 || h <= 0) return false;
+  out = bench::Picture(w, h);
+  for (int y = 0; y < h; ++y)
+    std::memcpy(out.At(0, y), &d[std::size_t(off) + out.stride * std::size_t(h - 1 - y)], std::size_t(w) * 3);
+  return true;
+}
+
+struct Case {
+  const char* name;
+  zanpng::EncodeOptions options;
+};
+
+struct Result {
+  std::size_t bytes = 0;
+  double seconds = 0;
+};
+
+Result Measure(std::vector<bench::Picture>& pictures, const zanpng::EncodeOptions& o) {
+  Result r;
+  for (auto& p : pictures) {
+    CountingSink sink;
+    zanpng::MemoryRows rows(p.bgr.data(), static_cast<std::ptrdiff_t>(p.stride), p.width, p.height);
+    zanpng::Encode(rows, o, sink);
+    r.bytes += sink.bytes;
+    r.seconds += bench::Best([&] {
+      CountingSink s;
+      zanpng::MemoryRows again(p.bgr.data(), static_cast<std::ptrdiff_t>(p.stride), p.width, p.height);
+      zanpng::Encode(again, o, s);
+    }, 3);
+  }
+  return r;
+}
+
+std::size_t RawBytes(const std::vector<bench::Picture>& pictures) {
+  std::size_t n = 0;
+  for (const auto& p : pictures) n += std::size_t(p.width) * p.height * 3;
+  return n;
+}
+
+using Set = std::vector<bench::Picture>;
+
+void Row(const char* name, const zanpng::EncodeOptions& o, Set* sets[3], const Result base[3]) {
+  std::printf("  %-30s", name);
+  for (int i = 0; i < 3; ++i) {
+    const Result r = Measure(*sets[i], o);
+    std::printf(" %7.3f %6.2f", double(r.bytes) / base[i].bytes, r.seconds / base[i].seconds);
+  }
+  std::printf("\n");
+}
+
+void OptionsTable(Set& memos, Set& photos, Set& mixed) {
+  Set* sets[3] = {&memos, &photos, &mixed};
+  Result base[3];
+  for (int i = 0; i < 3; ++i) base[i] = Measure(*sets[i], zanpng::LibpngDefaults());
+  std::printf("PNG encoder settings, size and time as ratios to libpng's defaults (all filters,\n"
+              "adaptive; zlib level 6; filtered strategy), measured in this run:\n");
+  const char* setNames[3] = {"memos", "photos", "memo+photos"};
+  for (int i = 0; i < 3; ++i)
+    std::printf("  %-12s %6zu KiB raw -> %6zu KiB in %6.1f ms with libpng's defaults\n", setNames[i],
+                RawBytes(*sets[i]) / 1024, base[i].bytes / 1024, base[i].seconds * 1e3);
+  std::printf("  %-30s %14s %14s %14s\n", "", "memos", "photos", "memo+photos");
+  std::printf("  %-30s %7s %6s %7s %6s %7s %6s\n", "filters, zlib level", "size", "time", "size",
+              "time", "size", "time");
+  Row("libpng defaults", zanpng::LibpngDefaults(), sets, base);
+  const std::pair<const char*, int> filters[] = {{"none", 0x08}, {"sub", 0x10}, {"up", 0x20},
+                                                 {"paeth", 0x80}, {"all", 0xF8},
+                                                 {"by row", zanpng::kFiltersByRow}};
+  for (const auto& [fname, fmask] : filters)
+    for (int level : {1, 3, 6, 9}) {
+      const std::string name = std::string(fname) + ", level " + std::to_string(level);
+      Row(name.c_str(), {fmask, level, 0}, sets, base);
+    }
+  Row("ZANPngUt.dll's choice", zanpng::DefaultOptions(), sets, base);
+}
+
+// The PngImageBase64 get path on a large memo, through the DLL.
+void DllPath(const wchar_t* dllPath) {
+  HMODULE dll = LoadLibraryW(dllPath);
+  if (!dll) {
+    std::printf("cannot load ZANPngUt.dll\n");
+    return;
+  }
+  auto toPng = reinterpret_cast<ZanPng_Bitmap2Png_t>(reinterpret_cast<void*>(GetProcAddress(dll, "ZanPng_Bitmap2Png")));
+  auto freePng = reinterpret_cast<ZanPng_FreePng_t>(reinterpret_cast<void*>(GetProcAddress(dll, "ZanPng_FreePng")));
+  auto toBitmap = reinterpret_cast<ZanPng_Png2Bitmap_t>(reinterpret_cast<void*>(GetProcAddress(dll, "ZanPng_Png2Bitmap")));
+  for (const auto& [w, h] : {std::pair{1600, 1200}, std::pair{3000, 2000}}) {
+    bench::Picture memo = bench::Memo(w, h, 11);
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    std::memcpy(bits, memo.bgr.data(), memo.bgr.size());
+    std::vector<std::uint8_t> copy(memo.bgr.size());
+    const double tCopy = bench::Best([&] { std::memcpy(copy.data(), bits, copy.size()); }, 20);
+    std::string text;
+    std::string png;
+    const double tGet = bench::Best([&] {
+      ZANPNG_BUFFER rec;
+      if (toPng(dib, &rec) > 0) png.assign(static_cast<const char*>(rec.Data), rec.Size);
+      freePng(&rec);
+      text = zq::EncodeBase64(png);
+    }, 3);
+    const double tPut = bench::Best([&] {
+      const std::string bytes = zq::DecodeBase64(text);
+      HBITMAP out = nullptr;
+      if (toBitmap(bytes.data(), static_cast<uint32_t>(bytes.size()), &out)) DeleteObject(out);
+    }, 3);
+    std::printf("PngImageBase64 path, %dx%d memo (%zu KiB bitmap): PNG %zu KiB, text %zu KiB\n", w, h,
+                copy.size() / 1024, png.size() / 1024, text.size() / 1024);
+    std::printf("  copy of the bitmap (baseline) %8.2f ms\n", tCopy * 1e3);
+    std::printf("  get: bitmap -> PNG -> Base64  %8.2f ms  (%.0f x the copy)\n", tGet * 1e3, tGet / tCopy);
+    std::printf("  put: Base64 -> PNG -> bitmap  %8.2f ms  (%.0f x the copy)\n", tPut * 1e3, tPut / tCopy);
+    DeleteObject(dib);
+  }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 3) {
+    std::printf("usage: png_bench <ZANPngUt.dll> <testimages folder>\n");
+    return 2;
+  }
+  char dir[MAX_PATH];
+  WideCharToMultiByte(CP_ACP, 0, argv[2], -1, dir, MAX_PATH, nullptr, nullptr);
+  std::vector<bench::Picture> memos = {bench::Memo(1600, 1200, 1), bench::Memo(800, 600, 2)};
+  std::vector<bench::Picture> photos;
+  for (const char* bmp : {"nightshot_iso_100.bmp", "vgl_5674_0098.bmp", "vgl_6434_0018a.bmp", "vgl_6548_0026a.bmp"}) {
+    bench::Picture p(1, 1);
+    if (ReadBmp(std::string(dir) + "\\" + bmp, p)) photos.push_back(std::move(p));
+  }
+  const auto jpeg = ReadFileBytes(std::string(dir) + "\\testorig.jpg");
+  if (auto img = zq::jpeg::Decode(jpeg.data(), jpeg.size())) {
+    bench::Picture p(img->width(), img->height());
+    for (int y = 0; y < p.height; ++y) std::memcpy(p.At(0, y), img->Row(y), std::size_t(p.width) * 3);
+    photos.push_back(std::move(p));
+  }
+  if (photos.empty()) {
+    std::printf("no test photos in %s\n", dir);
+    return 1;
+  }
+  // A memo with the photos pasted into it, as a background image or a placed picture is.
+  std::vector<bench::Picture> mixed = {bench::Memo(1200, 900, 3)};
+  for (std::size_t i = 0; i < photos.size(); ++i) {
+    const bench::Picture& p = photos[i];
+    const int x0 = 40 + int(i % 3) * 380, y0 = 60 + int(i / 3) * 420;
+    for (int y = 0; y < p.height && y0 + y < mixed[0].height; ++y)
+      std::memcpy(mixed[0].At(x0, y0 + y), p.bgr.data() + p.stride * y,
+                  std::size_t(std::min(p.width, mixed[0].width - x0)) * 3);
+  }
+  OptionsTable(memos, photos, mixed);
+  DllPath(argv[1]);
+  return 0;
+}
