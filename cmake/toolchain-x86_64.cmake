@@ -1,18 +1,4 @@
-# Cross toolchain: x86_64-w64-mingw32, posix threading variant (std::mutex for GoogleTest).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR AMD64)
+# Cross toolchain for the 64-bit twin that the tests run under wine64.
 set(ZQ_TRIPLET x86_64-w64-mingw32)
-
-set(CMAKE_C_COMPILER   ${ZQ_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ZQ_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER  ${ZQ_TRIPLET}-windres)
-set(CMAKE_AR           ${ZQ_TRIPLET}-gcc-ar-posix CACHE FILEPATH "")
-set(CMAKE_RANLIB       ${ZQ_TRIPLET}-gcc-ranlib-posix CACHE FILEPATH "")
-set(ZQ_WIDL            ${ZQ_TRIPLET}-widl)
-set(ZQ_OBJDUMP         ${ZQ_TRIPLET}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${ZQ_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake)

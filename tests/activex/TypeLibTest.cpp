@@ -141,6 +141,14 @@ std::vector<Member> ExpectedMembers() {
   };
 }
 
+// The dispatch view of IZanQuilmoAx4 and, behind it, its interface view.
+void Views(ITypeLib* lib, Ref<ITypeInfo>& disp, Ref<ITypeInfo>& iface) {
+  ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_IZanQuilmoAx4, disp.put()), S_OK);
+  HREFTYPE h = 0;
+  ASSERT_EQ(disp->GetRefTypeOfImplType(static_cast<UINT>(-1), &h), S_OK);
+  ASSERT_EQ(disp->GetRefTypeInfo(h, iface.put()), S_OK);
+}
+
 // Checks every fact of the library; `kind` is the system kind the module was built for.
 void CheckLibrary(ITypeLib* lib, SYSKIND kind) {
   TLIBATTR* la = nullptr;
@@ -162,7 +170,7 @@ void CheckLibrary(ITypeLib* lib, SYSKIND kind) {
 
 void CheckInterface(ITypeLib* lib) {
   Ref<ITypeInfo> disp, iface;
-  ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_IZanQuilmoAx4, disp.put()), S_OK);
+  Views(lib, disp, iface);
   EXPECT_EQ(Name(disp.p), L"IZanQuilmoAx4");
   EXPECT_EQ(Doc(disp.p), L"ZanQuilmo4 DispatchInterface");
   {
@@ -171,9 +179,6 @@ void CheckInterface(ITypeLib* lib) {
     EXPECT_TRUE(a->wTypeFlags & TYPEFLAG_FDUAL);
     EXPECT_TRUE(a->wTypeFlags & TYPEFLAG_FDISPATCHABLE);
   }
-  HREFTYPE h = 0;
-  ASSERT_EQ(disp->GetRefTypeOfImplType(static_cast<UINT>(-1), &h), S_OK);
-  ASSERT_EQ(disp->GetRefTypeInfo(h, iface.put()), S_OK);
   Attr a(iface.p);
   EXPECT_EQ(a->typekind, TKIND_INTERFACE);
   EXPECT_EQ(a->wTypeFlags, TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE);
@@ -265,10 +270,7 @@ TEST_F(TypeLib, DualInterfaceInVtableOrder) {
 TEST_F(TypeLib, NamesAndDefaults) {
   Load("ZQ_OCX", SYS_WIN64);
   Ref<ITypeInfo> disp, iface;
-  ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_IZanQuilmoAx4, disp.put()), S_OK);
-  HREFTYPE h = 0;
-  ASSERT_EQ(disp->GetRefTypeOfImplType(static_cast<UINT>(-1), &h), S_OK);
-  ASSERT_EQ(disp->GetRefTypeInfo(h, iface.put()), S_OK);
+  Views(lib_.p, disp, iface);
   using V = std::vector<std::wstring>;
   // In the interface view, get entries name their parameter Value; a put's value is unnamed,
   // so a property's names are those of its get entry. (The dispatch view leaves the retval
@@ -393,10 +395,7 @@ TEST_F(TypeLib, Enumerations) {
 TEST_F(TypeLib, NoMemberUsesTheMouseButtonEnumeration) {
   Load("ZQ_OCX", SYS_WIN64);
   Ref<ITypeInfo> disp, iface;
-  ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_IZanQuilmoAx4, disp.put()), S_OK);
-  HREFTYPE h = 0;
-  ASSERT_EQ(disp->GetRefTypeOfImplType(static_cast<UINT>(-1), &h), S_OK);
-  ASSERT_EQ(disp->GetRefTypeInfo(h, iface.put()), S_OK);
+  Views(lib_.p, disp, iface);
   Attr a(iface.p);
   for (UINT i = 0; i < a->cFuncs; ++i) {
     FUNCDESC* f = nullptr;
