@@ -4,22 +4,29 @@
 export WINEPREFIX="$ZQ_WINE_DIR/prefix"
 export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
-# No Mono or Gecko installer dialogs in a fresh prefix.
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# No Mono or Gecko installer dialogs in a fresh prefix, and no debugger that waits for
+# someone when a test crashes.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winedbg.exe=d}
 ZQ_WINE64=${ZQ_WINE64:-/usr/lib/wine/wine64}
 ZQ_WINESERVER=${ZQ_WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver64)}
 
-# Creates the prefix once; concurrent callers wait on the lock.
+# What the prefix is made with; a prefix made otherwise is made anew.
+ZQ_PREFIX_RECIPE="2: unmanaged X11 windows"
+
+# Creates the prefix once; concurrent callers wait on the lock. Windows are unmanaged: the
+# test display has no window manager, and Wine would otherwise wait two seconds for one
+# each time a window is hidden.
 zq_wine_prefix() {
   mkdir -p "$ZQ_WINE_DIR"
   (
     flock 9
-    if [ ! -f "$WINEPREFIX/.zq-ready" ]; then
+    if [ "$(cat "$WINEPREFIX/.zq-ready" 2>/dev/null)" != "$ZQ_PREFIX_RECIPE" ]; then
       rm -rf "$WINEPREFIX"
       "$ZQ_WINE64" wineboot -i >/dev/null 2>&1 || true
+      "$ZQ_WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
       "$ZQ_WINESERVER" -w
       [ -f "$WINEPREFIX/system.reg" ] || { echo "wine: cannot create the prefix $WINEPREFIX" >&2; exit 1; }
-      touch "$WINEPREFIX/.zq-ready"
+      echo "$ZQ_PREFIX_RECIPE" > "$WINEPREFIX/.zq-ready"
     fi
   ) 9>"$ZQ_WINE_DIR/.lock"
 }

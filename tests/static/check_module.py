@@ -3,11 +3,13 @@
 (and for their 64-bit twins), through binutils' objdump.
 
     check_module.py --objdump OBJDUMP --module FILE --machine i386|x86-64
-                    [--exports NAME,NAME,...] [--typelib FILE]
+                    [--exports NAME,NAME,...] [--typelib FILE] [--resource TYPE/NAME ...]
 
 Checks that the module is a PE DLL for the machine; that it exports exactly the given names,
 undecorated; that it imports nothing but system DLLs (no MinGW runtime DLLs); and, with
---typelib, that its resource "TYPELIB" 1 holds exactly that file's bytes.
+--typelib, that its resource "TYPELIB" 1 holds exactly that file's bytes; with --resource,
+that the module holds a resource of that type and name (types by name, or BITMAP, ICON,
+CURSOR, STRING, VERSION; names by name or number).
 """
 import argparse
 import re
@@ -57,6 +59,27 @@ def resource_leaf(private, type_name, res_id):
     return None
 
 
+STANDARD_TYPES = {"CURSOR": 12, "BITMAP": 2, "ICON": 14, "STRING": 6, "VERSION": 16}
+
+
+def resource_names(private):
+    """{type: set of names}, types and names as text ("TYPELIB", "2", "PEN_C", "1")."""
+    tree = {}
+    current = None
+    for line in private.splitlines():
+        m = re.match(r"^[0-9a-f]+( +)Entry: (?:name: .*: ([^,]+)|ID: 0x([0-9a-f]+)),", line)
+        if not m:
+            continue
+        depth = len(m.group(1))
+        key = m.group(2) if m.group(2) else str(int(m.group(3), 16))
+        if depth == 3:
+            current = key
+            tree.setdefault(current, set())
+        elif depth == 5 and current is not None:
+            tree[current].add(key)
+    return tree
+
+
 def file_offset(headers, private, rva):
     base = int(re.search(r"ImageBase\s+([0-9a-fA-F]+)", private).group(1), 16)
     for m in re.finditer(r"^\s*\d+\s+(\S+)\s+([0-9a-f]+)\s+([0-9a-f]+)\s+[0-9a-f]+\s+([0-9a-f]+)",
@@ -74,6 +97,7 @@ def main():
     ap.add_argument("--machine", required=True, choices=["i386", "x86-64"])
     ap.add_argument("--exports", default="")
     ap.add_argument("--typelib")
+    ap.add_argument("--resource", action="append", default=[])
     a = ap.parse_args()
     failures = []
 
@@ -112,11 +136,19 @@ def main():
             if offset is None or data != tlb:
                 failures.append(f'resource "TYPELIB" 1 ({size} bytes) differs from {a.typelib}')
 
+    tree = resource_names(private)
+    for want_res in a.resource:
+        rtype, name = want_res.split("/", 1)
+        rtype = str(STANDARD_TYPES.get(rtype, rtype))
+        if name not in tree.get(rtype, set()):
+            failures.append(f"no resource {want_res}")
+
     for f in failures:
         print(f"{a.module}: {f}")
     if not failures:
         print(f"{a.module}: {a.machine} DLL, exports {got or 'none'}, imports "
-              f"{', '.join(imports(private))}" + (", TYPELIB 1 matches" if a.typelib else ""))
+              f"{', '.join(imports(private))}" + (", TYPELIB 1 matches" if a.typelib else "") +
+              (f", {len(a.resource)} named resources present" if a.resource else ""))
     return 1 if failures else 0
 
 

@@ -1,0 +1,71 @@
+// The form: the windowed control at the root of a control tree. It has a caption, a colour,
+// a font, key preview (it sees key events before the focused control) and a border style,
+// and shows the hints of its controls as tooltips. Its window is either a child of another
+// window (the way a container embeds it) or a top-level window.
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+#include <string>
+
+#include "Control.h"
+#include "Graphics.h"
+
+namespace zq::fw {
+
+enum class BorderStyle { None, Single, Sunken, Raised };
+
+class Form : public WinControl {
+ public:
+  explicit Form(std::wstring name);
+  ~Form() override;
+
+  const std::wstring& Caption() const { return caption_; }
+  void SetCaption(std::wstring caption);
+  FontState& Font() { return font_; }
+  bool KeyPreview() const { return keyPreview_; }
+  void SetKeyPreview(bool on) { keyPreview_ = on; }
+
+  BorderStyle GetBorderStyle() const { return border_; }
+  // Gives the window the style; a changed style creates the window anew (its child windows
+  // too, which get new handles).
+  void SetBorderStyle(BorderStyle style);
+
+  // The window the form's window is a child of; null for a top-level form. Changing it
+  // moves an existing window there.
+  HWND ParentWindow() const { return parentWindow_; }
+  void SetParentWindow(HWND parent);
+  void SetClientSize(int width, int height);
+
+  // Runs when the form is destroyed, before its controls go.
+  NotifyEvent OnDestroy;
+
+  // The hint of some control changed, or where it is: the tooltips are brought up to date
+  // when the messages waiting now have been handled.
+  void HintsChanged();
+  // Brings the tooltips up to date now.
+  void UpdateHints();
+  HWND TooltipWindow() const { return tooltip_; }
+
+ protected:
+  void CreateParamsFor(CreateParams& p) override;
+  LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
+  void HandleCreated() override;
+  void HandleDestroying() override;
+  HWND ParentHandle() override;
+
+ private:
+  void AddHintTools(WinControl& owner, bool parentShowsHints);
+
+  std::wstring caption_;
+  FontState font_ = DefaultFont();
+  bool keyPreview_ = false;
+  BorderStyle border_ = BorderStyle::Single;
+  HWND parentWindow_ = nullptr;
+  HWND tooltip_ = nullptr;
+  bool hintsPending_ = false;
+  std::deque<std::wstring> hintTexts_;  // the tooltip keeps pointers into these
+};
+
+}  // namespace zq::fw

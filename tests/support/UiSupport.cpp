@@ -1,0 +1,240 @@
+#include "UiSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "PngCodec.h"
+#include "TestSupport.h"
+
+namespace zqtest {
+
+// ---- host window ----
+
+HostWindow::HostWindow(int w, int h, const wchar_t* title) {
+  static bool registered = false;
+  if (!registered) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &HostWindow::Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = L"ZqTestHost";
+    RegisterClassW(&wc);
+    registered = true;
+  }
+  RECT r{0, 0, w, h};
+  const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+  AdjustWindowRect(&r, style, FALSE);
+  hwnd_ = CreateWindowExW(0, L"ZqTestHost", title, style, 0, 0, r.right - r.left, r.bottom - r.top,
+                          nullptr, nullptr, GetModuleHandleW(nullptr), this);
+  ShowWindow(hwnd_, SW_SHOW);
+  SetForegroundWindow(hwnd_);
+  Pump();
+}
+
+HostWindow::~HostWindow() {
+  if (hwnd_) DestroyWindow(hwnd_);
+  Pump();
+}
+
+void HostWindow::SetClientSize(int w, int h) {
+  RECT r{0, 0, w, h};
+  AdjustWindowRect(&r, static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_STYLE)), FALSE);
+  SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER);
+  Pump();
+}
+
+LRESULT CALLBACK HostWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCCREATE)
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                      reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
+  auto* self = reinterpret_cast<HostWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (msg == WM_SIZE && self && self->onResize) self->onResize(LOWORD(lp), HIWORD(lp));
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+// ---- messages and input ----
+
+void Pump() {
+  MSG msg;
+  for (int i = 0; i < 10000 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= timeoutMs) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(timeoutMs - elapsed, 50), QS_ALLINPUT);
+    Pump();
+  }
+  return true;
+}
+
+namespace {
+
+void SendMouse(HWND wnd, int x, int y, DWORD flags) {
+  POINT p{x, y};
+  ClientToScreen(wnd, &p);
+  const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+  INPUT in{};
+  in.type = INPUT_MOUSE;
+  in.mi.dx = static_cast<LONG>((p.x * 65535 + sw / 2) / (sw - 1));
+  in.mi.dy = static_cast<LONG>((p.y * 65535 + sh / 2) / (sh - 1));
+  in.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
+  SendInput(1, &in, sizeof in);
+  Pump();
+}
+
+void SendKey(WORD vk, bool up, wchar_t unicode = 0) {
+  INPUT in{};
+  in.type = INPUT_KEYBOARD;
+  in.ki.wVk = unicode ? 0 : vk;
+  in.ki.wScan = unicode;
+  in.ki.dwFlags = (up ? KEYEVENTF_KEYUP : 0) | (unicode ? KEYEVENTF_UNICODE : 0);
+  SendInput(1, &in, sizeof in);
+  Pump();
+}
+
+}  // namespace
+
+void MouseMoveTo(HWND wnd, int x, int y) { SendMouse(wnd, x, y, 0); }
+void MouseDown(HWND wnd, int x, int y, bool right) {
+  SendMouse(wnd, x, y, right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN);
+}
+void MouseUp(HWND wnd, int x, int y, bool right) {
+  SendMouse(wnd, x, y, right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP);
+}
+
+void Click(HWND wnd, int x, int y, bool right) {
+  MouseMoveTo(wnd, x, y);
+  MouseDown(wnd, x, y, right);
+  MouseUp(wnd, x, y, right);
+}
+
+void Drag(HWND wnd, POINT from, const std::vector<POINT>& through) {
+  MouseMoveTo(wnd, from.x, from.y);
+  MouseDown(wnd, from.x, from.y);
+  for (const POINT& p : through) MouseMoveTo(wnd, p.x, p.y);
+  const POINT last = through.empty() ? from : through.back();
+  MouseUp(wnd, last.x, last.y);
+}
+
+void KeyDown(WORD vk) { SendKey(vk, false); }
+void KeyUp(WORD vk) { SendKey(vk, true); }
+void PressKey(WORD vk) {
+  KeyDown(vk);
+  KeyUp(vk);
+}
+
+void TypeText(const std::wstring& text) {
+  for (wchar_t c : text) {
+    SendKey(0, false, c);
+    SendKey(0, true, c);
+  }
+}
+
+// ---- scripted dialogs ----
+
+ScriptedDialogs::ScriptedDialogs() { zq::fw::SetDialogService(this); }
+ScriptedDialogs::~ScriptedDialogs() { zq::fw::SetDialogService(nullptr); }
+
+zq::fw::MsgResult ScriptedDialogs::Message(HWND, const std::wstring& text, const std::wstring& caption,
+                                           zq::fw::MsgButtons buttons, zq::fw::MsgIcon icon) {
+  messages.push_back({text, caption, buttons, icon});
+  if (messageAnswers.empty()) {
+    ADD_FAILURE() << "unexpected message box: " << Narrow(text);
+    return buttons == zq::fw::MsgButtons::YesNo ? zq::fw::MsgResult::No : zq::fw::MsgResult::Cancel;
+  }
+  const auto answer = messageAnswers.front();
+  messageAnswers.pop_front();
+  return answer;
+}
+
+std::optional<zq::fw::Color> ScriptedDialogs::PickColor(HWND, zq::fw::Color initial) {
+  colorInitials.push_back(initial);
+  if (colorAnswers.empty()) {
+    ADD_FAILURE() << "unexpected colour dialog";
+    return std::nullopt;
+  }
+  const auto answer = colorAnswers.front();
+  colorAnswers.pop_front();
+  return answer;
+}
+
+std::optional<std::wstring> ScriptedDialogs::PickFile(HWND, const std::wstring& filter, bool placesBar) {
+  fileFilters.push_back(filter);
+  filePlacesBars.push_back(placesBar);
+  if (fileAnswers.empty()) {
+    ADD_FAILURE() << "unexpected open dialog";
+    return std::nullopt;
+  }
+  const auto answer = fileAnswers.front();
+  fileAnswers.pop_front();
+  return answer;
+}
+
+// ---- screenshots ----
+
+COLORREF Capture::At(int x, int y) const {
+  const std::uint8_t* p = &bgr[(static_cast<std::size_t>(y) * width + x) * 3];
+  return RGB(p[2], p[1], p[0]);
+}
+
+Capture CaptureClient(HWND wnd) {
+  Capture c;
+  RECT r;
+  GetClientRect(wnd, &r);
+  c.width = r.right;
+  c.height = r.bottom;
+  if (c.width <= 0 || c.height <= 0) return c;
+  POINT origin{0, 0};
+  ClientToScreen(wnd, &origin);
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO bi{};
+  bi.bmiHeader = {sizeof(BITMAPINFOHEADER), c.width, -c.height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(mem, dib);
+  BitBlt(mem, 0, 0, c.width, c.height, screen, origin.x, origin.y, SRCCOPY);
+  GdiFlush();
+  const std::size_t stride = ((static_cast<std::size_t>(c.width) * 3 + 3) / 4) * 4;
+  for (int y = 0; y < c.height; ++y) {
+    const auto* row = static_cast<const std::uint8_t*>(bits) + stride * y;
+    c.bgr.insert(c.bgr.end(), row, row + static_cast<std::size_t>(c.width) * 3);
+  }
+  SelectObject(mem, old);
+  DeleteObject(dib);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return c;
+}
+
+namespace {
+struct FileSink final : zanpng::Sink {
+  FILE* f;
+  void Write(const std::uint8_t* data, std::size_t size) override { fwrite(data, 1, size, f); }
+};
+}  // namespace
+
+std::wstring SavePng(const Capture& c, const std::wstring& name) {
+  const std::wstring path = Join(OutputDir(), name);
+  FILE* f = _wfopen(path.c_str(), L"wb");
+  if (!f) {
+    ADD_FAILURE() << "cannot write " << Narrow(path);
+    return path;
+  }
+  FileSink sink;
+  sink.f = f;
+  zanpng::MemoryRows rows(c.bgr.data(), static_cast<std::ptrdiff_t>(c.width) * 3, c.width, c.height);
+  zanpng::Encode(rows, zanpng::DefaultOptions(), sink);
+  fclose(f);
+  return path;
+}
+
+}  // namespace zqtest
