@@ -265,3 +265,54 @@ TEST_F(TheForm, ScreenshotsOfTheOptionPanels) {
   // The fill-style icon shows its colour inside the frame.
   EXPECT_EQ(shot.At(487 + 7 + 16, 2 + 7 + 16), static_cast<COLORREF>(RGB(60, 120, 220)));
 }
+
+TEST_F(TheForm, TheUndoButtonShowsItsDisabledGlyphWhenDisabled) {
+  HostedForm h(609, 406);
+  ZanQuilmoForm& f = h.form;
+  auto blueIn = [&](const zqtest::Capture& c) {
+    int blue = 0;
+    for (int y = 6; y < 39; ++y)
+      for (int x = 216; x < 249; ++x) {
+        const COLORREF p = c.At(x, y);
+        blue += GetBValue(p) > 150 && GetRValue(p) < 100;
+      }
+    return blue;
+  };
+  RedrawWindow(f.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  const int enabled = blueIn(zqtest::CaptureClient(f.pnlTool->Handle()));
+  f.sbtnUndo->SetEnabled(false);
+  RedrawWindow(f.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  const auto shot = zqtest::CaptureClient(f.pnlTool->Handle());
+  EXPECT_GT(enabled, 40) << "the enabled arrow is blue";
+  EXPECT_EQ(blueIn(shot), 0) << "the disabled arrow is grey";
+  zqtest::SavePng(shot, L"form-undo-disabled.png");
+}
+
+TEST_F(TheForm, TheModuleHoldsTheCursorsWithTheirHotSpots) {
+  const std::tuple<const wchar_t*, DWORD, DWORD> cursors[] = {
+      {L"PEN_C", 10, 24}, {L"ERASER", 8, 26}, {L"BUCKET", 9, 28}, {L"TEXT", 4, 4}, {L"PEN_A", 1, 30}, {L"PEN_B", 4, 27}};
+  for (const auto& [name, x, y] : cursors) {
+    SCOPED_TRACE(zqtest::Narrow(name));
+    HCURSOR c = static_cast<HCURSOR>(LoadImageW(Module(), name, IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE));
+    ASSERT_NE(c, nullptr);
+    ICONINFO info{};
+    ASSERT_TRUE(GetIconInfo(c, &info));
+    EXPECT_FALSE(info.fIcon);
+    EXPECT_EQ(info.xHotspot, x);
+    EXPECT_EQ(info.yHotspot, y);
+    BITMAP mask{};
+    GetObjectW(info.hbmMask, sizeof mask, &mask);
+    EXPECT_EQ(mask.bmWidth, 32);
+    EXPECT_EQ(mask.bmHeight, 64) << "monochrome: AND and XOR masks in one bitmap";
+    EXPECT_EQ(info.hbmColor, nullptr);
+    DeleteObject(info.hbmMask);
+    DestroyCursor(c);
+  }
+  // The toolbox bitmap: 16 x 16, 4 bits per pixel.
+  HRSRC res = FindResourceW(Module(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(2));
+  ASSERT_NE(res, nullptr);
+  const auto* header = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(Module(), res)));
+  EXPECT_EQ(header->biWidth, 16);
+  EXPECT_EQ(header->biHeight, 16);
+  EXPECT_EQ(header->biBitCount, 4);
+}

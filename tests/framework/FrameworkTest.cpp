@@ -536,3 +536,25 @@ TEST(Dialogs, TheScriptAnswersAndTheColourDialogRemembersItsLastColour) {
   EXPECT_EQ(platform, std::wstring(L"PNGファイル（*.png）") + nul + L"*.png" + nul + L"ビットマップ（*.bmp）" + nul +
                           L"*.bmp" + nul + nul);
 }
+
+TEST(Panel, DoubleBufferedPaintingShowsTheSamePixels) {
+  Hosted h(200, 100);
+  auto* panel = h.form.Add<Panel>(L"panel");
+  panel->SetBounds(0, 0, 200, 100);
+  panel->SetBevel(Bevel::LoweredInner);
+  panel->SetColor(RGB(250, 240, 230));
+  auto* img = panel->Add<Image>(L"img");
+  img->SetBounds(20, 20, 50, 40);
+  Bitmap& b = img->GetPicture().GetBitmap();
+  b.SetSize(50, 40);
+  Noise(b, 9);
+  RedrawWindow(panel->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  const auto direct = zqtest::CaptureClient(panel->Handle());
+  panel->SetDoubleBuffered(true);
+  RedrawWindow(panel->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  const auto buffered = zqtest::CaptureClient(panel->Handle());
+  EXPECT_EQ(direct.bgr, buffered.bgr);
+  EXPECT_EQ(buffered.At(100, 50), static_cast<COLORREF>(RGB(250, 240, 230)));
+  EXPECT_EQ(buffered.At(20, 20), b.GetCanvas().Pixel(0, 0)) << "the image at its place, unscaled";
+  EXPECT_NE(buffered.At(0, 0), static_cast<COLORREF>(RGB(250, 240, 230))) << "the bevel";
+}

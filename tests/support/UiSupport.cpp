@@ -192,16 +192,16 @@ Capture CaptureClient(HWND wnd) {
   c.width = r.right;
   c.height = r.bottom;
   if (c.width <= 0 || c.height <= 0) return c;
-  POINT origin{0, 0};
-  ClientToScreen(wnd, &origin);
-  HDC screen = GetDC(nullptr);
+  // Read through the window's own device context: what was painted there, children
+  // included, without waiting for it to reach the X server.
+  HDC screen = GetDC(wnd);
   HDC mem = CreateCompatibleDC(screen);
   BITMAPINFO bi{};
   bi.bmiHeader = {sizeof(BITMAPINFOHEADER), c.width, -c.height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
   void* bits = nullptr;
   HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(mem, dib);
-  BitBlt(mem, 0, 0, c.width, c.height, screen, origin.x, origin.y, SRCCOPY);
+  BitBlt(mem, 0, 0, c.width, c.height, screen, 0, 0, SRCCOPY);
   GdiFlush();
   const std::size_t stride = ((static_cast<std::size_t>(c.width) * 3 + 3) / 4) * 4;
   for (int y = 0; y < c.height; ++y) {
@@ -211,7 +211,7 @@ Capture CaptureClient(HWND wnd) {
   SelectObject(mem, old);
   DeleteObject(dib);
   DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
+  ReleaseDC(wnd, screen);
   return c;
 }
 
