@@ -19,3 +19,65 @@ function(zq_version_resource target description filename)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${out} @ONLY)
   target_sources(${target} PRIVATE ${out})
 endfunction()
+
+# zq_typelib(<name> IDL <file> [IMPORTS <dir>...] [MEMBER_HELP <enum>...])
+# widl compiles the IDL into C++ declarations (<name>_TLB.h, <name>_i.c; target
+# <name>_decls) and into a type library for this build's system kind, <name>.tlb in the
+# current binary folder. MEMBER_HELP gives those enumerations' members their own names as
+# help strings (tools/tlb_member_help.py), which widl refuses in IDL.
+function(zq_typelib name)
+  cmake_parse_arguments(ARG "" "IDL" "IMPORTS;MEMBER_HELP" ${ARGN})
+  set(gen ${CMAKE_CURRENT_BINARY_DIR})
+  set(wine_idl /usr/include/wine/wine/windows)
+  set(stdole_dir /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+  if(NOT EXISTS ${wine_idl}/oaidl.idl OR NOT EXISTS ${stdole_dir}/stdole2.tlb)
+    message(FATAL_ERROR "Wine's IDL files and stdole2.tlb are missing: run scripts/bootstrap")
+  endif()
+  get_filename_component(idl_dir ${ARG_IDL} DIRECTORY)
+  set(flags -I${idl_dir} -I${wine_idl} -L${stdole_dir})
+  set(deps ${ARG_IDL})
+  foreach(dir ${ARG_IMPORTS})
+    list(APPEND flags -I${dir})
+    file(GLOB imported ${dir}/*.idl)
+    list(APPEND deps ${imported})
+  endforeach()
+  # The imported IDL files get headers of their own, which the main header includes.
+  set(import_headers)
+  set(import_commands)
+  foreach(dir ${ARG_IMPORTS})
+    file(GLOB imported ${dir}/*.idl)
+    foreach(i ${imported})
+      get_filename_component(base ${i} NAME_WE)
+      list(APPEND import_headers ${gen}/${base}.h)
+      list(APPEND import_commands COMMAND ${ZQ_WIDL} ${flags} -h -H ${gen}/${base}.h ${i})
+    endforeach()
+  endforeach()
+  add_custom_command(
+    OUTPUT ${gen}/${name}_TLB.h ${gen}/${name}_i.c ${import_headers}
+    COMMAND ${ZQ_WIDL} ${flags} -h -H ${gen}/${name}_TLB.h ${ARG_IDL}
+    COMMAND ${ZQ_WIDL} ${flags} -u -o ${gen}/${name}_i.c ${ARG_IDL}
+    ${import_commands}
+    DEPENDS ${deps}
+    COMMENT "widl: declarations of ${name}")
+  set(raw ${gen}/${name}.widl.tlb)
+  set(tlb ${gen}/${name}.tlb)
+  if(ARG_MEMBER_HELP)
+    set(finish COMMAND ${ZQ_SYSTEM_PYTHON} ${CMAKE_SOURCE_DIR}/tools/tlb_member_help.py ${raw} ${tlb} ${ARG_MEMBER_HELP})
+  else()
+    set(finish COMMAND ${CMAKE_COMMAND} -E copy ${raw} ${tlb})
+  endif()
+  add_custom_command(
+    OUTPUT ${tlb}
+    COMMAND ${ZQ_WIDL} ${flags} -t -o ${raw} ${ARG_IDL}
+    ${finish}
+    DEPENDS ${deps} ${CMAKE_SOURCE_DIR}/tools/tlb_member_help.py
+    BYPRODUCTS ${raw}
+    COMMENT "widl: type library ${name}")
+  add_custom_target(${name}_tlb DEPENDS ${tlb})
+  add_library(${name}_decls STATIC ${gen}/${name}_i.c)
+  target_include_directories(${name}_decls PUBLIC ${gen})
+  # widl's identifier files define GUIDs with initialisers that -Wextra dislikes.
+  set_source_files_properties(${gen}/${name}_i.c PROPERTIES COMPILE_OPTIONS -Wno-missing-braces)
+  set(${name}_TLB ${tlb} PARENT_SCOPE)
+  set(${name}_TLB_RAW ${raw} PARENT_SCOPE)
+endfunction()

@@ -279,6 +279,12 @@ TEST(GraphicControls, MouseGoesToTheControlUnderItAndStaysCapturedUntilRelease) 
   zqtest::MouseMoveTo(wnd, 250, 180);    // far outside b: b still gets it
   zqtest::MouseUp(wnd, 250, 180);
   zqtest::MouseMoveTo(wnd, 20, 20);      // after the release: a
+  // The system may report a move where the mouse already was (Wine does, now and then,
+  // right after a press); such moves say nothing and are left out.
+  auto where = [](const std::string& l) { return l.substr(l.rfind(' ') + 1); };
+  for (std::size_t i = 1; i < log.size();)
+    if (log[i].find(" move ") != std::string::npos && where(log[i]) == where(log[i - 1])) log.erase(log.begin() + i);
+    else ++i;
   ASSERT_GE(log.size(), 4u);
   EXPECT_EQ(log[0], "b down 0 5,5");
   EXPECT_EQ(log[1], "b move 210,140");

@@ -1,0 +1,452 @@
+// Stroke rendering. Pixel format: three bytes per pixel, blue, green, red (see the header).
+#include "StrokeEngine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace zpb {
+
+void Rect::Unite(const Rect& r) {
+  if (r.Empty()) return;
+  if (Empty()) {
+    *this = r;
+    return;
+  }
+  left = std::min(left, r.left);
+  top = std::min(top, r.top);
+  right = std::max(right, r.right);
+  bottom = std::max(bottom, r.bottom);
+}
+
+namespace {
+
+// ---- deterministic noise: the same pixel and seed always give the same value ----
+
+inline std::uint32_t Hash(int x, int y, std::uint32_t seed) {
+  std::uint32_t h = seed * 0x9E3779B1u ^ static_cast<std::uint32_t>(x) * 0x85EBCA77u ^
+                    static_cast<std::uint32_t>(y) * 0xC2B2AE3Du;
+  h ^= h >> 15;
+  h *= 0x2C1B3C6Du;
+  h ^= h >> 12;
+  h *= 0x297A2D39u;
+  h ^= h >> 15;
+  return h;
+}
+
+inline double Rand01(int x, int y, std::uint32_t seed) { return (Hash(x, y, seed) & 0xFFFFFF) / 16777216.0; }
+
+inline double Smooth(double t) { return t * t * (3 - 2 * t); }
+
+inline double SmoothStep(double a, double b, double x) {
+  if (x <= a) return 0;
+  if (x >= b) return 1;
+  return Smooth((x - a) / (b - a));
+}
+
+// Value noise in [0, 1) with features about `scale` pixels apart.
+double ValueNoise(double x, double y, double scale, std::uint32_t seed) {
+  x /= scale;
+  y /= scale;
+  const double fx = std::floor(x), fy = std::floor(y);
+  const int ix = static_cast<int>(fx), iy = static_cast<int>(fy);
+  const double u = Smooth(x - fx), v = Smooth(y - fy);
+  const double a = Rand01(ix, iy, seed), b = Rand01(ix + 1, iy, seed);
+  const double c = Rand01(ix, iy + 1, seed), d = Rand01(ix + 1, iy + 1, seed);
+  return (a + (b - a) * u) * (1 - v) + (c + (d - c) * u) * v;
+}
+
+double Noise1D(double x, std::uint32_t seed) {
+  const double f = std::floor(x);
+  const int i = static_cast<int>(f);
+  const double u = Smooth(x - f);
+  return Rand01(i, 0, seed) * (1 - u) + Rand01(i + 1, 0, seed) * u;
+}
+
+inline std::uint8_t ToByte(double v) { return static_cast<std::uint8_t>(std::clamp(v + 0.5, 0.0, 255.0)); }
+
+void ColorBgr(std::uint32_t c, double out[3]) {
+  out[0] = (c >> 16) & 0xFF;
+  out[1] = (c >> 8) & 0xFF;
+  out[2] = c & 0xFF;
+}
+
+constexpr int kTileShift = 6;
+constexpr int kTileSize = 1 << kTileShift;
+
+}  // namespace
+
+// What a stroke has done to one pixel: the colour it had before the stroke and the closest
+// the stroke came (n: distance over radius), the largest edge coverage and opacity.
+struct StrokeEngine::Cell {
+  std::uint16_t n;
+  std::uint8_t cover;
+  std::uint8_t opacity;
+  std::uint8_t orig[3];
+  std::uint8_t touched;
+};
+
+struct StrokeEngine::Tile {
+  Cell cells[kTileSize * kTileSize];
+  bool inUse = false;
+};
+
+StrokeEngine::StrokeEngine() = default;
+StrokeEngine::~StrokeEngine() = default;
+
+StrokeEngine::Cell& StrokeEngine::CellAt(int x, int y) {
+  const std::size_t index = static_cast<std::size_t>(y >> kTileShift) * tilesX_ + (x >> kTileShift);
+  auto& tile = tiles_[index];
+  if (!tile) tile = std::make_unique<Tile>();
+  if (!tile->inUse) {
+    std::memset(tile->cells, 0, sizeof tile->cells);
+    tile->inUse = true;
+    used_.push_back(tile.get());
+  }
+  return tile->cells[((y & (kTileSize - 1)) << kTileShift) + (x & (kTileSize - 1))];
+}
+
+double StrokeEngine::Radius(double pressure) const {
+  double p = std::clamp(pressure / 65535.0, 0.0, 1.0);
+  if (st_.pressureCurve == 2) p = std::pow(p, 0.6);
+  if (st_.pressureCurve == 3) p = std::pow(p, 1.6);
+  const double w = st_.varyWidth ? st_.minWidth + (st_.maxWidth - st_.minWidth) * p : st_.maxWidth;
+  return std::clamp(w, 0.7, kMaxWidth) / 2;
+}
+
+double StrokeEngine::Opacity(double pressure) const {
+  double p = std::clamp(pressure / 65535.0, 0.0, 1.0);
+  if (st_.pressureCurve == 2) p = std::pow(p, 0.6);
+  if (st_.pressureCurve == 3) p = std::pow(p, 1.6);
+  double o = st_.varyOpacity ? 0.2 + 0.8 * p : 1.0;
+  if (st_.medium == Medium::ColoredPencil) o *= 0.62;
+  return o * (1 - std::clamp(st_.transparency, 0.0, 1.0));
+}
+
+// ---- the ink-like media and the eraser: colour from the per-pixel record ----
+
+void StrokeEngine::InkPixel(const Surface& s, int x, int y, double n, double cover, double opacity) {
+  Cell& c = CellAt(x, y);
+  std::uint8_t* px = s.Px(x, y);
+  if (!c.touched) {
+    std::memcpy(c.orig, px, 3);
+    c.n = 0xFFFF;
+    c.touched = 1;
+  }
+  const auto nq = static_cast<std::uint16_t>(std::min(n * 16384.0, 65535.0));
+  const auto cq = static_cast<std::uint8_t>(std::lround(cover * 255));
+  const auto oq = static_cast<std::uint8_t>(std::lround(opacity * 255));
+  if (nq >= c.n && cq <= c.cover && oq <= c.opacity) return;  // nothing new for this pixel
+  c.n = std::min(c.n, nq);
+  c.cover = std::max(c.cover, cq);
+  c.opacity = std::max(c.opacity, oq);
+  const double nn = c.n / 16384.0, cov = c.cover / 255.0, op = c.opacity / 255.0;
+  const double gc = 1 + st_.contrast;
+  double a = cov * op, target[3];
+  ColorBgr(st_.color, target);
+  if (st_.paper && st_.paper->data && st_.medium != Medium::Eraser) {
+    const std::uint8_t* pp = st_.paper->Px(x % st_.paper->width, y % st_.paper->height);
+    a *= 1 - st_.paperStrength * (1 - pp[1] / 255.0);
+  }
+  switch (st_.medium) {
+    case Medium::WaterInk:
+      // Ink soaks into the paper: a softer, slightly lighter rim around a dense core.
+      a *= 0.95 - 0.3 * SmoothStep(0.55, 1.1, nn);
+      break;
+    case Medium::ColoredPencil: {
+      const double g = 0.6 * ValueNoise(x, y, 1.2 * st_.grain, st_.seed) + 0.4 * ValueNoise(x, y, 3.3 * st_.grain, st_.seed + 1);
+      a *= std::clamp(0.5 + (g - 0.42) * 2.2 * gc, 0.0, 1.0);
+      break;
+    }
+    case Medium::Crayon: {
+      const double g = 0.55 * ValueNoise(x, y, 2.2 * st_.grain, st_.seed + 2) + 0.45 * ValueNoise(x, y, 5.5 * st_.grain, st_.seed + 3);
+      a *= 0.96 * SmoothStep(0.40 - 0.06 * gc, 0.50 + 0.06 * gc, g + 0.2 * op);
+      for (double& t : target) t = std::min(255.0, t * (0.92 + 0.16 * g) + 14 * g);  // waxy sheen
+      break;
+    }
+    case Medium::Watercolour: {
+      const double g = ValueNoise(x, y, 2.5 * st_.grain, st_.seed + 4);
+      a *= (0.26 + 0.34 * SmoothStep(0.68, 1.0, nn)) * (0.88 + 0.24 * g);
+      // Pigment over pigment: the colours multiply, as washes do.
+      for (int i = 0; i < 3; ++i) px[i] = ToByte(c.orig[i] * (1 - a * (1 - target[i] / 255.0)));
+      return;
+    }
+    case Medium::Eraser:
+      if (st_.texture && st_.texture->data &&
+          (st_.tileTexture || (x < st_.texture->width && y < st_.texture->height))) {
+        const Surface& t = *st_.texture;
+        const std::uint8_t* tp = t.Px(x % t.width, y % t.height);
+        for (int i = 0; i < 3; ++i) target[i] = tp[i];
+      }
+      break;
+    default:
+      break;
+  }
+  for (int i = 0; i < 3; ++i) px[i] = ToByte(c.orig[i] + (target[i] - c.orig[i]) * a);
+}
+
+// ---- oil paint: opaque, dragged, with bristle streaks; it builds up on the pixels ----
+
+void StrokeEngine::OilPixel(const Surface& s, int x, int y, double cover, double side) {
+  std::uint8_t* px = s.Px(x, y);
+  const std::uint32_t bseed = st_.seed + 7;
+  // Each bristle leaves its own shade along the stroke; the outer ones leave gaps.
+  double shade = 0.78 + 0.4 * Noise1D((side + 1) * 9.5, bseed);
+  shade *= 1 + 0.1 * SmoothStep(0.55, 0.95, -side) - 0.1 * SmoothStep(0.55, 0.95, side);  // thick paint
+  if (std::fabs(side) > 0.72 && Noise1D((side + 1) * 23, bseed + 1) < 0.4) cover *= 0.25;
+  const double a = cover * Opacity(last_.pressure);
+  for (int i = 0; i < 3; ++i) px[i] = ToByte(px[i] + (std::min(255.0, load_[i] * shade) - px[i]) * a);
+}
+
+// The mean colour of the paint around (cx, cy), and the share of the samples that are paint
+// rather than bare (near-white) paper.
+double StrokeEngine::SampleUnder(const Surface& s, double cx, double cy, double r, double bgr[3]) const {
+  double sum[3] = {0, 0, 0};
+  int n = 0, all = 0;
+  const int x0 = std::max(0, static_cast<int>(cx - r)), x1 = std::min(s.width - 1, static_cast<int>(cx + r));
+  const int y0 = std::max(0, static_cast<int>(cy - r)), y1 = std::min(s.height - 1, static_cast<int>(cy + r));
+  const int step = std::max(1, static_cast<int>(r / 3));
+  for (int y = y0; y <= y1; y += step)
+    for (int x = x0; x <= x1; x += step) {
+      const std::uint8_t* p = s.Px(x, y);
+      ++all;
+      if (p[0] >= 245 && p[1] >= 245 && p[2] >= 245) continue;
+      for (int i = 0; i < 3; ++i) sum[i] += p[i];
+      ++n;
+    }
+  for (int i = 0; i < 3; ++i) bgr[i] = n ? sum[i] / n : load_[i];
+  return all ? static_cast<double>(n) / all : 0;
+}
+
+// ---- airbrush: a mist that builds up ----
+
+void StrokeEngine::SprayDab(const Surface& s, double cx, double cy, double radius, double amount, Rect& dirty) {
+  const double sigma = std::max(radius * 0.5, 0.6), reach = 2.2 * sigma;
+  const int x0 = std::max(0, static_cast<int>(std::floor(cx - reach)));
+  const int x1 = std::min(s.width - 1, static_cast<int>(std::ceil(cx + reach)));
+  const int y0 = std::max(0, static_cast<int>(std::floor(cy - reach)));
+  const int y1 = std::min(s.height - 1, static_cast<int>(std::ceil(cy + reach)));
+  if (x0 > x1 || y0 > y1) return;
+  double ink[3];
+  ColorBgr(st_.color, ink);
+  const double op = Opacity(last_.pressure);
+  const std::uint32_t mist = st_.seed + 11 + events_ * 7919u;
+  for (int y = y0; y <= y1; ++y)
+    for (int x = x0; x <= x1; ++x) {
+      const double dx = x + 0.5 - cx, dy = y + 0.5 - cy, d2 = dx * dx + dy * dy;
+      if (d2 > reach * reach) continue;
+      const double r = Rand01(x, y, mist);
+      double a = amount * std::exp(-d2 / (2 * sigma * sigma)) * op;
+      a *= st_.speckled ? (r > 0.82 ? 4.5 : 0.05) : 0.45 + 1.1 * r;
+      a = std::min(a, 1.0);
+      std::uint8_t* px = s.Px(x, y);
+      for (int i = 0; i < 3; ++i) px[i] = ToByte(px[i] + (ink[i] - px[i]) * a);
+    }
+  dirty.Unite({x0, y0, x1 + 1, y1 + 1});
+}
+
+// The part [from, to] of the path from (ax, ay) along (dx, dy) (of length len) that comes
+// within `margin` of the bitmap; from > to when none does.
+void StrokeEngine::ClipToBounds(const Surface& s, double ax, double ay, double dx, double dy, double len, double margin,
+                                double& from, double& to) {
+  from = 0;
+  to = len;
+  if (len <= 0) return;
+  const double ux = dx / len, uy = dy / len;
+  auto clip = [&](double origin, double dir, double lo, double hi) {
+    if (dir == 0) {
+      if (origin < lo || origin > hi) from = to + 1;
+      return;
+    }
+    double t0 = (lo - origin) / dir, t1 = (hi - origin) / dir;
+    if (t0 > t1) std::swap(t0, t1);
+    from = std::max(from, t0);
+    to = std::min(to, t1);
+  };
+  clip(ax, ux, -margin, s.width + margin);
+  clip(ay, uy, -margin, s.height + margin);
+}
+
+// How far the edge of the water-based media wanders, and of the dry ones, over the radius.
+double StrokeEngine::Bleed(const Settings& st) {
+  const double soak = std::sqrt(std::clamp(st.soak, 0.0, 10.0));
+  return st.medium == Medium::WaterInk ? 0.12 * soak : st.medium == Medium::Watercolour ? 0.08 * soak : 0;
+}
+
+double StrokeEngine::Ragged(const Settings& st) {
+  return st.medium == Medium::Crayon ? 0.1 : st.medium == Medium::OilPaint ? 0.06 : 0;
+}
+
+// Antialiasing width; ink soaking into the paper leaves a softer edge.
+double StrokeEngine::EdgeWidth(const Settings& st) {
+  const double e = std::max(st.edge, 0.5);
+  return st.medium == Medium::WaterInk ? e * (1 + 0.6 * std::sqrt(std::clamp(st.soak, 0.0, 10.0))) : e;
+}
+
+double StrokeEngine::Reach(const Settings& st) {
+  const double r = std::clamp(std::max(st.maxWidth, st.minWidth), 0.7, kMaxWidth) / 2;
+  if (st.medium == Medium::Airbrush) return 1.1 * std::max(r, 0.6) + 2;
+  return r * (1 + Bleed(st) + Ragged(st)) + EdgeWidth(st) + 2;
+}
+
+// ---- one capsule of the stroke: from a to b, the radius following the pressure ----
+
+void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect& dirty) {
+  const double r0 = Radius(a.pressure), r1 = Radius(b.pressure);
+  const double ax = a.x, ay = a.y, abx = b.x - a.x, aby = b.y - a.y;
+  const double len2 = abx * abx + aby * aby;
+  const double len = std::sqrt(len2);
+  if (st_.medium == Medium::Airbrush) {
+    // Dabs along the path at a fixed spacing, so the mist is as dense fast as slow.
+    const double r = std::max(r0, r1), spacing = std::max(0.5, r * 0.25);
+    double pos = std::max(0.0, spacing - pendingSpray_);  // where along this piece the next dab falls
+    double lastDab = -pendingSpray_;
+    // Only the part of the path near the drawing gets dabs: a far point costs nothing.
+    double from = 0, to = len;
+    ClipToBounds(s, ax, ay, abx, aby, len, 2.5 * std::max(r, 1.0) + 2, from, to);
+    if (from > pos) {
+      const double skip = std::floor((from - pos) / spacing);
+      pos += skip * spacing;
+      lastDab = pos - spacing;
+    }
+    for (; pos <= std::min(len, to + spacing); pos += spacing) {
+      const double t = len > 0 ? pos / len : 1;
+      SprayDab(s, ax + abx * t, ay + aby * t, r0 + (r1 - r0) * t, 0.11 * st_.sprayDensity, dirty);
+      lastDab = pos;
+    }
+    pendingSpray_ = std::fmod(len - lastDab, spacing);
+    return;
+  }
+  const bool oil = st_.medium == Medium::OilPaint;
+  if (oil) {
+    // The brush takes up some of the colour it passes over and keeps some of its own.
+    // It meets the paint at its leading edge. Bare paper gives no colour, and there the
+    // brush's own paint comes through sooner.
+    double under[3], own[3];
+    const double ahead = len > 0 ? 0.6 * r1 / len : 0;
+    const double wet = SampleUnder(s, b.x + abx * ahead, b.y + aby * ahead, std::max(r1 * 0.6, 1.0), under);
+    ColorBgr(st_.color, own);
+    const double k = std::min(1.0, len / std::max(r1, 1.0));
+    const double pickup = 0.3 * wet, refill = 0.06 + 0.06 * (1 - wet);
+    for (int i = 0; i < 3; ++i) load_[i] += ((under[i] - load_[i]) * pickup + (own[i] - load_[i]) * refill) * k;
+  }
+  const double edge = EdgeWidth(st_);
+  const double bleed = Bleed(st_), ragged = Ragged(st_);
+  const double bleedScale = std::max(2.5, 0.45 * std::max(r0, r1));
+  const double reach = std::max(r0, r1) * (1 + bleed + ragged) + edge + 1;
+  const int x0 = std::max(0, static_cast<int>(std::floor(std::min(ax, b.x) - reach)));
+  const int x1 = std::min(s.width - 1, static_cast<int>(std::ceil(std::max(ax, b.x) + reach)));
+  const int y0 = std::max(0, static_cast<int>(std::floor(std::min(ay, b.y) - reach)));
+  const int y1 = std::min(s.height - 1, static_cast<int>(std::ceil(std::max(ay, b.y) + reach)));
+  if (x0 > x1 || y0 > y1) return;  // wholly outside the bitmap
+  const double opacity = Opacity((a.pressure + b.pressure) / 2);
+  for (int y = y0; y <= y1; ++y) {
+    const double py = y + 0.5;
+    for (int x = x0; x <= x1; ++x) {
+      const double px = x + 0.5;
+      double t = len2 > 0 ? ((px - ax) * abx + (py - ay) * aby) / len2 : 0;
+      t = std::clamp(t, 0.0, 1.0);
+      const double dx = px - (ax + abx * t), dy = py - (ay + aby * t);
+      const double d = std::sqrt(dx * dx + dy * dy);
+      double r = r0 + (r1 - r0) * t;
+      // Water-based media wander gently (features a good part of the width apart); dry
+      // ones are ragged at the scale of the paper's tooth.
+      if (bleed > 0) r *= 1 + bleed * (2 * ValueNoise(px, py, bleedScale, st_.seed + 5) - 1);
+      if (ragged > 0) r *= 1 - ragged + 2 * ragged * ValueNoise(px, py, 1.7, st_.seed + 6);
+      if (d > r + edge) continue;
+      const double cover = std::clamp((r - d) / edge + 0.5, 0.0, 1.0);
+      if (cover <= 0) continue;
+      if (oil) {
+        // Where across the brush the pixel lies: the bristles run along the stroke, also
+        // round its ends.
+        const double cross = len > 0 ? (abx * dy - aby * dx) / len : dx;
+        OilPixel(s, x, y, cover, std::clamp(cross / std::max(r, 0.5), -1.0, 1.0));
+      } else {
+        InkPixel(s, x, y, d / std::max(r, 0.25), cover, opacity);
+      }
+    }
+  }
+  dirty.Unite({x0, y0, x1 + 1, y1 + 1});
+}
+
+// ---- a segment: a smooth curve from a to b, cut into capsules ----
+
+Rect StrokeEngine::Segment(const Surface& s, const Point& a, const Point& b, double elapsedMs) {
+  Rect dirty;
+  const double cx = b.x - a.x, cy = b.y - a.y, len = std::hypot(cx, cy);
+  ++events_;
+  if (st_.medium == Medium::Airbrush) {
+    // Held still, the spray keeps coming: paint in proportion to the time.
+    const double ms = elapsedMs > 0 ? elapsedMs : 1000.0 / std::max(st_.sprayRate, 1.0);
+    SprayDab(s, b.x, b.y, Radius(b.pressure), 0.0045 * ms * st_.sprayDensity, dirty);
+  }
+  if (len <= 0) return dirty;
+  const double ux = cx / len, uy = cy / len;
+  // Start tangent: the previous end tangent, unless the stroke turns sharply there.
+  double m0x = cx, m0y = cy;
+  if (st_.smooth && (tx_ != 0 || ty_ != 0) && tx_ * ux + ty_ * uy > 0) {
+    m0x = tx_ * len;
+    m0y = ty_ * len;
+  }
+  const bool straight = m0x == cx && m0y == cy;
+  // Pieces short against the curve's bend, longer for wide brushes (whose edge hides it),
+  // and never so many that a point far outside the drawing stalls the caller.
+  const double pieceLength = std::max(2.0, std::max(Radius(a.pressure), Radius(b.pressure)) / 4);
+  const int pieces = straight ? 1 : static_cast<int>(std::clamp(std::ceil(len / pieceLength), 1.0, 4096.0));
+  Point prev = a;
+  for (int i = 1; i <= pieces; ++i) {
+    const double t = static_cast<double>(i) / pieces, t2 = t * t, t3 = t2 * t;
+    const double h00 = 2 * t3 - 3 * t2 + 1, h10 = t3 - 2 * t2 + t, h01 = -2 * t3 + 3 * t2, h11 = t3 - t2;
+    Point p{h00 * a.x + h10 * m0x + h01 * b.x + h11 * cx, h00 * a.y + h10 * m0y + h01 * b.y + h11 * cy,
+            a.pressure + (b.pressure - a.pressure) * t};
+    Piece(s, prev, p, dirty);
+    prev = p;
+  }
+  tx_ = ux;
+  ty_ = uy;
+  travelled_ += len;
+  return dirty;
+}
+
+Rect StrokeEngine::Begin(const Surface& s, int x4, int y4, int pressure, const Settings& settings) {
+  st_ = settings;
+  inStroke_ = true;
+  tx_ = ty_ = 0;
+  travelled_ = 0;
+  events_ = 0;
+  pendingSpray_ = 0;
+  ColorBgr(st_.color, load_);
+  for (Tile* t : used_) t->inUse = false;
+  used_.clear();
+  if (s.width != width_ || s.height != height_) {
+    width_ = s.width;
+    height_ = s.height;
+    tilesX_ = (width_ + kTileSize - 1) >> kTileShift;
+    const int tilesY = (height_ + kTileSize - 1) >> kTileShift;
+    tiles_.clear();
+    tiles_.resize(static_cast<std::size_t>(tilesX_) * tilesY);
+  }
+  last_ = {x4 / 4.0, y4 / 4.0, static_cast<double>(pressure)};
+  Rect dirty;
+  if (!s.data || s.width <= 0 || s.height <= 0) return dirty;
+  if (st_.medium == Medium::Airbrush)
+    SprayDab(s, last_.x, last_.y, Radius(last_.pressure), 0.06 * st_.sprayDensity, dirty);
+  else
+    Piece(s, last_, last_, dirty);
+  return dirty;
+}
+
+Rect StrokeEngine::Continue(const Surface& s, int x4, int y4, int pressure, int elapsedMs) {
+  if (!inStroke_ || !s.data || s.width != width_ || s.height != height_) return {};
+  const Point next{x4 / 4.0, y4 / 4.0, static_cast<double>(pressure)};
+  // Tiny moves wait until they add up (tablet jitter), but the pressure follows at once.
+  if (std::hypot(next.x - last_.x, next.y - last_.y) < st_.minMove && st_.medium != Medium::Airbrush) {
+    last_.pressure = next.pressure;
+    return {};
+  }
+  const Rect dirty = Segment(s, last_, next, elapsedMs);
+  last_ = next;
+  return dirty;
+}
+
+}  // namespace zpb

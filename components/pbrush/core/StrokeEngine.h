@@ -1,0 +1,133 @@
+// The raster core of the pressure brush and eraser: paints stroke segments into a 24-bit
+// pixel buffer and reports what it changed. No Win32 here.
+//
+// Pixels are three bytes, blue, green, red; rows are `stride` bytes apart (negative for a
+// bottom-up bitmap seen top row first). Positions are quarter pixels; pressure is 0..65535.
+//
+// A stroke is a Begin and any number of Continues. Every call paints its segment at once,
+// completely: nothing is held back for a later call, because no call ends a stroke.
+//
+// How it paints. Each segment is a curve (cubic Hermite, its start tangent the previous
+// segment's end tangent, so joints are smooth; straight when interpolation is off or the
+// stroke turns by more than a right angle), cut into short capsules whose radius follows the
+// pressure. For the ink-like media and the eraser, every pixel the stroke touches keeps its
+// colour from before the stroke and the nearest the stroke came to it; its colour is then a
+// function of those alone, so overlapping pieces of one stroke never darken it twice and
+// the edge stays antialiased and even, however the pieces fall. Oil paint and the airbrush
+// build up on the pixels instead (thick paint drags and picks up colour; spray accumulates).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace zpb {
+
+struct Surface {
+  std::uint8_t* data = nullptr;  // first byte of the top row
+  std::ptrdiff_t stride = 0;
+  int width = 0;
+  int height = 0;
+  std::uint8_t* Px(int x, int y) const { return data + stride * y + 3 * x; }
+};
+
+struct Rect {
+  int left = 0, top = 0, right = 0, bottom = 0;  // right and bottom exclusive
+  bool Empty() const { return right <= left || bottom <= top; }
+  void Unite(const Rect& r);
+};
+
+enum class Medium { OilInk = 0, WaterInk, ColoredPencil, Crayon, Watercolour, OilPaint, Airbrush, Eraser };
+
+// Widths beyond this are painted this wide: a stroke must stay quick enough to follow a pen.
+inline constexpr double kMaxWidth = 1000;
+
+struct Settings {
+  Medium medium = Medium::OilInk;
+  std::uint32_t color = 0;   // 0x00BBGGRR: ink, or the eraser's colour without a texture
+  double minWidth = 1;       // pixels
+  double maxWidth = 1;
+  bool varyWidth = true;     // width follows pressure between min and max
+  bool varyOpacity = true;   // opacity follows pressure
+  double transparency = 0;   // 0 opaque .. 1 invisible, on top of everything else
+  bool smooth = true;        // curves between points (false: straight segments)
+  double minMove = 1;        // pixels a point must move from the last painted one
+  int pressureCurve = 1;     // 1 linear, 2 soft (light pressure counts more), 3 firm
+  std::uint32_t seed = 0x5A4E;  // of the media's paper grain and spray
+  double edge = 1;           // antialiasing width in pixels
+  double grain = 1;          // scale of paper grain (1 = normal)
+  double soak = 1;           // how far water-based media bleed (0 none, 1 normal)
+  double contrast = 0;       // of the grain, -1 .. 1
+  double sprayRate = 400;    // events per second assumed when a point has no time (mouse)
+  double sprayDensity = 1;   // airbrush: how fast paint builds up
+  bool speckled = false;     // airbrush: coarse droplets instead of a fine mist
+  // A paper texture (tiled): where it is dark, ink media lay down less, `paperStrength`
+  // (0 .. 1) strong. None when null.
+  const Surface* paper = nullptr;
+  double paperStrength = 0.5;
+  // Eraser: the picture that erased pixels take (at the same position), or none.
+  const Surface* texture = nullptr;
+  bool tileTexture = true;   // a smaller texture repeats; otherwise pixels beyond it take `color`
+};
+
+class StrokeEngine {
+ public:
+  StrokeEngine();
+  ~StrokeEngine();
+  StrokeEngine(const StrokeEngine&) = delete;
+  StrokeEngine& operator=(const StrokeEngine&) = delete;
+
+  // Starts a stroke at (x, y) and paints its first dab. Settings stay fixed for the stroke.
+  Rect Begin(const Surface& s, int x4, int y4, int pressure, const Settings& settings);
+  // Paints the segment from the last point to (x, y). `elapsedMs` is the time since the
+  // previous point when the input knows it (tablets), else 0.
+  Rect Continue(const Surface& s, int x4, int y4, int pressure, int elapsedMs);
+
+  bool InStroke() const { return inStroke_; }
+  // Forgets the stroke in progress: Continue paints nothing until the next Begin.
+  void Abandon() { inStroke_ = false; }
+  // The last point painted to, in quarter pixels (a point that moved too little is not).
+  int LastX4() const { return static_cast<int>(last_.x * 4); }
+  int LastY4() const { return static_cast<int>(last_.y * 4); }
+
+  // How far from the path through the points (curved between them) a stroke with these
+  // settings may change pixels, in pixels.
+  static double Reach(const Settings& st);
+
+ private:
+  struct Cell;
+  struct Tile;
+  struct Point {
+    double x, y, pressure;
+  };
+  Rect Segment(const Surface& s, const Point& a, const Point& b, double elapsedMs);
+  void Piece(const Surface& s, const Point& a, const Point& b, Rect& dirty);
+  void InkPixel(const Surface& s, int x, int y, double n, double cover, double opacity);
+  void OilPixel(const Surface& s, int x, int y, double cover, double side);
+  void SprayDab(const Surface& s, double cx, double cy, double radius, double amount, Rect& dirty);
+  static double Bleed(const Settings& st);
+  static double EdgeWidth(const Settings& st);
+  static double Ragged(const Settings& st);
+  static void ClipToBounds(const Surface& s, double ax, double ay, double dx, double dy, double len, double margin,
+                           double& from, double& to);
+  double Radius(double pressure) const;
+  double Opacity(double pressure) const;
+  Cell& CellAt(int x, int y);
+  double SampleUnder(const Surface& s, double cx, double cy, double r, double bgr[3]) const;
+
+  Settings st_;
+  bool inStroke_ = false;
+  Point last_{};
+  double tx_ = 0, ty_ = 0;  // unit tangent at the last point, or (0, 0)
+  double travelled_ = 0;    // length of the stroke so far, in pixels
+  double load_[3] = {};     // oil paint: the colour on the brush (blue, green, red)
+  std::uint32_t events_ = 0;
+  double pendingSpray_ = 0;  // airbrush: path length not yet sprayed
+  int width_ = 0, height_ = 0;
+  int tilesX_ = 0;
+  std::vector<std::unique_ptr<Tile>> tiles_;
+  std::vector<Tile*> used_;  // tiles touched by the current stroke
+};
+
+}  // namespace zpb

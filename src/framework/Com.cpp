@@ -1,0 +1,181 @@
+#include "Com.h"
+
+#include <new>
+
+#include "Application.h"
+
+namespace zq::fw {
+
+HRESULT TableQueryInterface(void* object, const QiEntry* table, REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  if (IsEqualIID(riid, IID_IUnknown)) {
+    auto* p = reinterpret_cast<IUnknown*>(static_cast<char*>(object) + table[0].offset);
+    p->AddRef();
+    *ppv = p;
+    return S_OK;
+  }
+  for (const QiEntry* e = table; e->iid; ++e) {
+    if (IsEqualIID(riid, *e->iid)) {
+      auto* p = reinterpret_cast<IUnknown*>(static_cast<char*>(object) + e->offset);
+      p->AddRef();
+      *ppv = p;
+      return S_OK;
+    }
+  }
+  return E_NOINTERFACE;
+}
+
+void SetComError(REFGUID iid, const std::wstring& source, const std::wstring& description, DWORD helpContext) {
+  ComPtr<ICreateErrorInfo> create;
+  if (FAILED(CreateErrorInfo(create.put()))) return;
+  create->SetGUID(iid);
+  create->SetSource(const_cast<LPOLESTR>(source.c_str()));
+  create->SetDescription(const_cast<LPOLESTR>(description.c_str()));
+  create->SetHelpContext(helpContext);
+  ComPtr<IErrorInfo> info;
+  if (SUCCEEDED(create.As(info))) SetErrorInfo(0, info.get());
+}
+
+HRESULT ComErrorFromException(REFGUID iid, const std::wstring& source) noexcept {
+  try {
+    try {
+      throw;
+    } catch (const Error& e) {
+      SetComError(iid, source, Widen(e.what()));
+      return e.code() < 0 ? static_cast<HRESULT>(e.code()) : E_UNEXPECTED;
+    } catch (const std::bad_alloc&) {
+      SetComError(iid, source, L"out of memory");
+      return E_OUTOFMEMORY;
+    } catch (const std::exception& e) {
+      SetComError(iid, source, Widen(e.what()));
+      return E_UNEXPECTED;
+    } catch (...) {
+      SetComError(iid, source, L"unexpected error");
+      return E_UNEXPECTED;
+    }
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+std::wstring ModulePath(HMODULE module) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) throw Error("GetModuleFileName failed", static_cast<long>(GetLastError()));
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+ComPtr<ITypeLib> LoadModuleTypeLib(HMODULE module) {
+  ComPtr<ITypeLib> lib;
+  const HRESULT hr = LoadTypeLibEx(ModulePath(module).c_str(), REGKIND_NONE, lib.put());
+  if (FAILED(hr)) throw Error("cannot load the type library of the module", hr);
+  return lib;
+}
+
+HRESULT DispatchHelper::GetTypeInfoCount(UINT* count) {
+  if (!count) return E_POINTER;
+  *count = info_ ? 1 : 0;
+  return S_OK;
+}
+
+HRESULT DispatchHelper::GetTypeInfo(UINT index, ITypeInfo** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (index != 0) return DISP_E_BADINDEX;
+  if (!info_) return E_NOTIMPL;
+  *out = info_.get();
+  info_->AddRef();
+  return S_OK;
+}
+
+HRESULT DispatchHelper::GetIDsOfNames(LPOLESTR* names, UINT count, DISPID* ids) {
+  if (!info_) return E_NOTIMPL;
+  return info_->GetIDsOfNames(names, count, ids);
+}
+
+HRESULT DispatchHelper::Invoke(void* dual, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+                               EXCEPINFO* excep, UINT* argErr) {
+  if (!info_) return E_NOTIMPL;
+  if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+    // Try the flavour the caller named first, then the other one.
+    const WORD asked = flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF);
+    const WORD rest = flags & ~(DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF);
+    HRESULT hr = info_->Invoke(dual, id, static_cast<WORD>(rest | asked), params, result, excep, argErr);
+    if (hr != DISP_E_MEMBERNOTFOUND || asked == (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) return hr;
+    const WORD other = asked == DISPATCH_PROPERTYPUT ? DISPATCH_PROPERTYPUTREF : DISPATCH_PROPERTYPUT;
+    return info_->Invoke(dual, id, static_cast<WORD>(rest | other), params, result, excep, argErr);
+  }
+  return info_->Invoke(dual, id, flags, params, result, excep, argErr);
+}
+
+HRESULT GetProperty(IDispatch* d, DISPID id, VARIANT* result) {
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  return d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, result, nullptr, nullptr);
+}
+
+HRESULT PutProperty(IDispatch* d, DISPID id, const VARIANT& value, bool byRef) {
+  VARIANT arg = value;
+  DISPID named = DISPID_PROPERTYPUT;
+  DISPPARAMS params{&arg, &named, 1, 1};
+  return d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, byRef ? DISPATCH_PROPERTYPUTREF : DISPATCH_PROPERTYPUT,
+                   &params, nullptr, nullptr, nullptr);
+}
+
+STDMETHODIMP ClassFactory::QueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+    *ppv = static_cast<IClassFactory*>(this);
+    AddRef();
+    return S_OK;
+  }
+  return E_NOINTERFACE;
+}
+
+// References to the factory count as live objects of the module; the factory itself is
+// static and never deleted.
+STDMETHODIMP_(ULONG) ClassFactory::AddRef() {
+  ModuleCount::Add();
+  return static_cast<ULONG>(refs_.fetch_add(1) + 1);
+}
+
+STDMETHODIMP_(ULONG) ClassFactory::Release() {
+  ModuleCount::Remove();
+  return static_cast<ULONG>(refs_.fetch_sub(1) - 1);
+}
+
+STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  if (outer) return CLASS_E_NOAGGREGATION;  // no aggregation, whatever the interface
+  return create_(riid, ppv);
+}
+
+STDMETHODIMP ClassFactory::LockServer(BOOL lock) {
+  if (lock) {
+    ModuleCount::Add();
+    CoLockObjectExternal(this, TRUE, TRUE);
+  } else {
+    CoLockObjectExternal(this, FALSE, TRUE);
+    ModuleCount::Remove();
+  }
+  return S_OK;
+}
+
+ComPtr<ITypeInfo> DualInterfaceInfo(ITypeLib* lib, REFIID iid) {
+  ComPtr<ITypeInfo> info, dual;
+  if (!lib || FAILED(lib->GetTypeInfoOfGuid(iid, info.put()))) return {};
+  HREFTYPE h = 0;
+  if (SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &h)) && SUCCEEDED(info->GetRefTypeInfo(h, dual.put())))
+    return dual;
+  return info;
+}
+
+}  // namespace zq::fw

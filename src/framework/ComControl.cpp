@@ -1,0 +1,444 @@
+#include "ComControl.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace zq::fw {
+
+// ---- enumerators ----
+
+namespace {
+
+template <class Enum, class Item, const IID* kIid>
+class Enumerator final : public Enum {
+ public:
+  explicit Enumerator(std::vector<Item> items) : items_(std::move(items)) { ModuleCount::Add(); }
+  ~Enumerator() {
+    for (Item& i : items_) Free(i);
+    ModuleCount::Remove();
+  }
+  Enumerator(const Enumerator&) = delete;
+  Enumerator& operator=(const Enumerator&) = delete;
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, *kIid)) return E_NOINTERFACE;
+    *ppv = static_cast<Enum*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG n = --refs_;
+    if (n == 0) delete this;
+    return n;
+  }
+  STDMETHODIMP Next(ULONG count, Item* out, ULONG* fetched) override {
+    if (!out || (count > 1 && !fetched)) return E_POINTER;
+    ULONG n = 0;
+    for (; n < count && pos_ < items_.size(); ++n, ++pos_) out[n] = Copy(items_[pos_]);
+    if (fetched) *fetched = n;
+    return n == count ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP Skip(ULONG count) override {
+    pos_ += count;
+    if (pos_ > items_.size()) {
+      pos_ = items_.size();
+      return S_FALSE;
+    }
+    return S_OK;
+  }
+  STDMETHODIMP Reset() override {
+    pos_ = 0;
+    return S_OK;
+  }
+  STDMETHODIMP Clone(Enum** out) override {
+    if (!out) return E_POINTER;
+    std::vector<Item> copy;
+    for (const Item& i : items_) copy.push_back(Copy(i));
+    auto* e = new (std::nothrow) Enumerator(std::move(copy));
+    if (!e) return E_OUTOFMEMORY;
+    e->pos_ = pos_;
+    *out = e;
+    return S_OK;
+  }
+
+ private:
+  static CONNECTDATA Copy(const CONNECTDATA& c) {
+    if (c.pUnk) c.pUnk->AddRef();
+    return c;
+  }
+  static IConnectionPoint* Copy(IConnectionPoint* p) {
+    p->AddRef();
+    return p;
+  }
+  static void Free(CONNECTDATA& c) {
+    if (c.pUnk) c.pUnk->Release();
+  }
+  static void Free(IConnectionPoint* p) { p->Release(); }
+
+  std::vector<Item> items_;
+  std::size_t pos_ = 0;
+  ULONG refs_ = 1;
+};
+
+using ConnectionsEnum = Enumerator<IEnumConnections, CONNECTDATA, &IID_IEnumConnections>;
+using PointsEnum = Enumerator<IEnumConnectionPoints, IConnectionPoint*, &IID_IEnumConnectionPoints>;
+
+}  // namespace
+
+// ---- ConnectionPoint ----
+
+ConnectionPoint::~ConnectionPoint() {
+  for (Sink& s : sinks_) s.sink->Release();
+}
+
+STDMETHODIMP ConnectionPoint::QueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IConnectionPoint)) return E_NOINTERFACE;
+  *ppv = static_cast<IConnectionPoint*>(this);
+  AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP ConnectionPoint::GetConnectionInterface(IID* iid) {
+  if (!iid) return E_POINTER;
+  *iid = iid_;
+  return S_OK;
+}
+
+STDMETHODIMP ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** out) {
+  if (!out) return E_POINTER;
+  *out = owner_;
+  owner_->AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
+  if (!cookie) return E_POINTER;
+  *cookie = 0;
+  if (!sink) return E_POINTER;
+  IDispatch* d = nullptr;
+  if (FAILED(sink->QueryInterface(iid_, reinterpret_cast<void**>(&d))) &&
+      FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d))))
+    return CONNECT_E_CANNOTCONNECT;
+  try {
+    sinks_.push_back({nextCookie_, d});
+  } catch (...) {
+    d->Release();
+    return E_OUTOFMEMORY;
+  }
+  *cookie = nextCookie_++;
+  return S_OK;
+}
+
+STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) {
+  for (auto it = sinks_.begin(); it != sinks_.end(); ++it)
+    if (it->cookie == cookie) {
+      IDispatch* d = it->sink;
+      sinks_.erase(it);
+      d->Release();
+      return S_OK;
+    }
+  return CONNECT_E_NOCONNECTION;
+}
+
+STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  std::vector<CONNECTDATA> items;
+  for (const Sink& s : sinks_) {
+    s.sink->AddRef();
+    items.push_back({s.sink, s.cookie});
+  }
+  *out = new (std::nothrow) ConnectionsEnum(std::move(items));
+  return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+std::size_t ConnectionPoint::SinkCount() const { return sinks_.size(); }
+
+void ConnectionPoint::Fire(DISPID id, const std::vector<VARIANT>& args) {
+  // IDispatch::Invoke takes the arguments last one first.
+  std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+  DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+  // A sink may disconnect while it is called: call a snapshot.
+  std::vector<ComPtr<IDispatch>> snapshot;
+  for (const Sink& s : sinks_) snapshot.emplace_back(s.sink);
+  for (auto& s : snapshot) s->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+}
+
+// ---- InvisibleControl ----
+
+InvisibleControl::InvisibleControl(REFCLSID clsid, REFIID dual, REFIID source, DWORD misc, ITypeLib* lib)
+    : clsid_(clsid), dual_(dual), source_(source), misc_(misc), cp_(this, source) {
+  if (lib) {
+    lib->GetTypeInfoOfGuid(clsid, classInfo_.put());
+    lib->GetTypeInfoOfGuid(dual, ifaceInfo_.put());
+  }
+  CreateOleAdviseHolder(adviseHolder_.put());
+}
+
+InvisibleControl::~InvisibleControl() = default;
+
+STDMETHODIMP InvisibleControl::SetClientSite(IOleClientSite* site) {
+  site_ = site;
+  return S_OK;
+}
+
+STDMETHODIMP InvisibleControl::GetClientSite(IOleClientSite** site) {
+  if (!site) return E_POINTER;
+  *site = site_.get();
+  if (*site) (*site)->AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP InvisibleControl::Close(DWORD) {
+  if (adviseHolder_) adviseHolder_->SendOnClose();
+  return S_OK;
+}
+
+STDMETHODIMP InvisibleControl::GetMoniker(DWORD, DWORD, IMoniker** m) {
+  if (m) *m = nullptr;
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP InvisibleControl::GetClipboardData(DWORD, IDataObject** d) {
+  if (d) *d = nullptr;
+  return E_NOTIMPL;
+}
+
+// Invisible at run time: every verb is done at once, nothing is shown.
+STDMETHODIMP InvisibleControl::DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) {
+  return verb <= 0 ? S_OK : OLEOBJ_S_INVALIDVERB;
+}
+
+STDMETHODIMP InvisibleControl::EnumVerbs(IEnumOLEVERB** e) { return OleRegEnumVerbs(clsid_, e); }
+
+STDMETHODIMP InvisibleControl::GetUserClassID(CLSID* clsid) {
+  if (!clsid) return E_POINTER;
+  *clsid = clsid_;
+  return S_OK;
+}
+
+STDMETHODIMP InvisibleControl::GetUserType(DWORD form, LPOLESTR* type) { return OleRegGetUserType(clsid_, form, type); }
+
+STDMETHODIMP InvisibleControl::SetExtent(DWORD aspect, SIZEL* size) {
+  if (!size) return E_POINTER;
+  if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+  extent_ = *size;
+  return S_OK;
+}
+
+STDMETHODIMP InvisibleControl::GetExtent(DWORD aspect, SIZEL* size) {
+  if (!size) return E_POINTER;
+  if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+  *size = extent_;
+  return S_OK;
+}
+
+STDMETHODIMP InvisibleControl::Advise(IAdviseSink* sink, DWORD* cookie) {
+  return adviseHolder_ ? adviseHolder_->Advise(sink, cookie) : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP InvisibleControl::Unadvise(DWORD cookie) {
+  return adviseHolder_ ? adviseHolder_->Unadvise(cookie) : E_FAIL;
+}
+
+STDMETHODIMP InvisibleControl::EnumAdvise(IEnumSTATDATA** e) {
+  return adviseHolder_ ? adviseHolder_->EnumAdvise(e) : E_FAIL;
+}
+
+STDMETHODIMP InvisibleControl::GetMiscStatus(DWORD aspect, DWORD* status) {
+  if (!status) return E_POINTER;
+  *status = aspect == DVASPECT_CONTENT ? misc_ : 0;
+  return S_OK;
+}
+
+STDMETHODIMP InvisibleControl::GetControlInfo(CONTROLINFO* info) {
+  if (!info) return E_POINTER;
+  info->cb = sizeof *info;
+  info->hAccel = nullptr;
+  info->cAccel = 0;
+  info->dwFlags = 0;
+  return S_OK;
+}
+
+STDMETHODIMP InvisibleControl::FreezeEvents(BOOL freeze) {
+  freeze_ += freeze ? 1 : -1;
+  if (freeze_ < 0) freeze_ = 0;
+  return S_OK;
+}
+
+HRESULT InvisibleControl::QueryControl(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  IUnknown* p = nullptr;
+  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, dual_)) p = Dispatch();
+  else if (IsEqualIID(riid, IID_IOleObject)) p = static_cast<IOleObject*>(this);
+  else if (IsEqualIID(riid, IID_IOleControl)) p = static_cast<IOleControl*>(this);
+  else if (IsEqualIID(riid, IID_IPersistStreamInit) || IsEqualIID(riid, IID_IPersist)) p = static_cast<IPersistStreamInit*>(this);
+  else if (IsEqualIID(riid, IID_IProvideClassInfo) || IsEqualIID(riid, IID_IProvideClassInfo2))
+    p = static_cast<IProvideClassInfo2*>(this);
+  else if (IsEqualIID(riid, IID_ISupportErrorInfo)) p = static_cast<ISupportErrorInfo*>(this);
+  else if (IsEqualIID(riid, IID_IObjectSafety)) p = static_cast<IObjectSafety*>(this);
+  else if (IsEqualIID(riid, IID_IConnectionPointContainer) && HasSource()) p = static_cast<IConnectionPointContainer*>(this);
+  if (!p) return E_NOINTERFACE;
+  p->AddRef();
+  *ppv = p;
+  return S_OK;
+}
+
+void InvisibleControl::FireEvent(DISPID id, const std::vector<VARIANT>& args) {
+  if (freeze_ == 0 && HasSource()) cp_.Fire(id, args);
+}
+
+STDMETHODIMP InvisibleControl::GetClassID(CLSID* clsid) { return GetUserClassID(clsid); }
+
+// The stream: "ZQCP", format version 1 (16-bit), a count (16-bit), then per property its
+// DISPID (32-bit), its variant type (16-bit) and a 32-bit value. A stream that does not
+// start so, or ends early, is refused and nothing is changed.
+namespace {
+constexpr char kMagic[4] = {'Z', 'Q', 'C', 'P'};
+constexpr WORD kVersion = 1;
+#pragma pack(push, 1)
+struct StoredProperty {
+  DISPID id;
+  VARTYPE vt;
+  LONG value;
+};
+#pragma pack(pop)
+
+HRESULT ReadExactly(IStream* s, void* buf, ULONG size) {
+  ULONG got = 0;
+  const HRESULT hr = s->Read(buf, size, &got);
+  if (FAILED(hr)) return hr;
+  return got == size ? S_OK : E_FAIL;
+}
+}  // namespace
+
+STDMETHODIMP InvisibleControl::Load(LPSTREAM stream) {
+  if (!stream) return E_POINTER;
+  char magic[4];
+  WORD header[2];
+  if (FAILED(ReadExactly(stream, magic, 4)) || std::memcmp(magic, kMagic, 4) != 0 ||
+      FAILED(ReadExactly(stream, header, sizeof header)) || header[0] != kVersion)
+    return E_FAIL;
+  std::vector<StoredProperty> props(header[1]);
+  if (!props.empty() && FAILED(ReadExactly(stream, props.data(), static_cast<ULONG>(props.size() * sizeof(StoredProperty)))))
+    return E_FAIL;
+  const auto known = PersistedProperties();
+  for (const StoredProperty& p : props) {
+    if (std::find(known.begin(), known.end(), p.id) == known.end()) continue;
+    if (p.vt != VT_I2 && p.vt != VT_I4 && p.vt != VT_BOOL) continue;
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = p.vt;
+    if (p.vt == VT_I2) v.iVal = static_cast<SHORT>(p.value);
+    else if (p.vt == VT_BOOL) v.boolVal = p.value ? VARIANT_TRUE : VARIANT_FALSE;
+    else v.lVal = p.value;
+    PutProperty(Dispatch(), p.id, v);
+  }
+  dirty_ = false;
+  return S_OK;
+}
+
+STDMETHODIMP InvisibleControl::Save(LPSTREAM stream, BOOL clearDirty) {
+  if (!stream) return E_POINTER;
+  std::vector<StoredProperty> props;
+  for (DISPID id : PersistedProperties()) {
+    Variant v;
+    if (FAILED(GetProperty(Dispatch(), id, v.get()))) continue;
+    Variant i4;
+    const VARTYPE vt = (*v).vt;
+    if (vt != VT_I2 && vt != VT_I4 && vt != VT_UI4 && vt != VT_BOOL) continue;
+    if (FAILED(VariantChangeType(i4.get(), v.get(), 0, VT_I4))) continue;
+    props.push_back({id, vt == VT_UI4 ? static_cast<VARTYPE>(VT_I4) : vt, (*i4).lVal});
+  }
+  const WORD header[2] = {kVersion, static_cast<WORD>(props.size())};
+  ULONG done = 0;
+  HRESULT hr = stream->Write(kMagic, 4, &done);
+  if (SUCCEEDED(hr)) hr = stream->Write(header, sizeof header, &done);
+  if (SUCCEEDED(hr) && !props.empty())
+    hr = stream->Write(props.data(), static_cast<ULONG>(props.size() * sizeof(StoredProperty)), &done);
+  if (SUCCEEDED(hr) && clearDirty) dirty_ = false;
+  return hr;
+}
+
+STDMETHODIMP InvisibleControl::GetSizeMax(ULARGE_INTEGER* size) {
+  if (!size) return E_POINTER;
+  size->QuadPart = 8 + PersistedProperties().size() * sizeof(StoredProperty);
+  return S_OK;
+}
+
+STDMETHODIMP InvisibleControl::InitNew() {
+  ResetProperties();
+  dirty_ = false;
+  return S_OK;
+}
+
+STDMETHODIMP InvisibleControl::GetClassInfo(ITypeInfo** info) {
+  if (!info) return E_POINTER;
+  *info = classInfo_.get();
+  if (!*info) return E_FAIL;
+  (*info)->AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP InvisibleControl::GetGUID(DWORD kind, GUID* guid) {
+  if (!guid) return E_POINTER;
+  if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) return E_INVALIDARG;
+  *guid = source_;
+  return HasSource() ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP InvisibleControl::InterfaceSupportsErrorInfo(REFIID riid) {
+  return IsEqualIID(riid, dual_) ? S_OK : S_FALSE;
+}
+
+// Safe for untrusted callers and data on the interfaces it has.
+STDMETHODIMP InvisibleControl::GetInterfaceSafetyOptions(REFIID riid, DWORD* supported, DWORD* enabled) {
+  if (!supported || !enabled) return E_POINTER;
+  ComPtr<IUnknown> probe;
+  if (FAILED(static_cast<IOleObject*>(this)->QueryInterface(riid, probe.put_void()))) {
+    *supported = *enabled = 0;
+    return E_NOINTERFACE;
+  }
+  *supported = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
+  *enabled = safetyEnabled_;
+  return S_OK;
+}
+
+STDMETHODIMP InvisibleControl::SetInterfaceSafetyOptions(REFIID riid, DWORD mask, DWORD enabled) {
+  ComPtr<IUnknown> probe;
+  if (FAILED(static_cast<IOleObject*>(this)->QueryInterface(riid, probe.put_void()))) return E_NOINTERFACE;
+  const DWORD all = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
+  if (mask & ~all) return E_FAIL;
+  safetyEnabled_ = (safetyEnabled_ & ~mask) | (enabled & mask);
+  return S_OK;
+}
+
+STDMETHODIMP InvisibleControl::EnumConnectionPoints(IEnumConnectionPoints** e) {
+  if (!e) return E_POINTER;
+  *e = nullptr;
+  std::vector<IConnectionPoint*> points;
+  if (HasSource()) {
+    cp_.AddRef();
+    points.push_back(&cp_);
+  }
+  *e = new (std::nothrow) PointsEnum(std::move(points));
+  return *e ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP InvisibleControl::FindConnectionPoint(REFIID riid, IConnectionPoint** cp) {
+  if (!cp) return E_POINTER;
+  *cp = nullptr;
+  if (!HasSource() || !IsEqualIID(riid, source_)) return CONNECT_E_NOCONNECTION;
+  *cp = &cp_;
+  cp_.AddRef();
+  return S_OK;
+}
+
+}  // namespace zq::fw
