@@ -2,8 +2,11 @@
 
 # Exports come only from a module's .def file; nothing else leaks out. stdcall names in the
 # .def are matched to their decorated symbols (i686) without a warning.
+# Every module is written to one folder, build/<target>/modules, as they are installed side by
+# side: the control finds its companions there when their classes are not registered.
 function(zq_module_options target)
   target_link_options(${target} PRIVATE -Wl,--exclude-all-symbols -Wl,--enable-stdcall-fixup)
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/modules)
 endfunction()
 
 # zq_version_resource(<target> <description> <file name> [SELF_REGISTER])

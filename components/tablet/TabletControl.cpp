@@ -335,15 +335,12 @@ class Tablet final : public zq::fw::DualDispatch<IZanTabletCtl>, public zq::fw::
   }
 
   void CreateNotifyWindow() {
-    static bool registered = false;
-    if (!registered) {
-      WNDCLASSW wc{};
-      wc.lpfnWndProc = &Tablet::NotifyProc;
-      wc.hInstance = zq::fw::FrameworkModule();
-      wc.lpszClassName = L"ZanTabletNotify";
-      RegisterClassW(&wc);
-      registered = true;
-    }
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = &Tablet::NotifyProc;
+    wc.hInstance = zq::fw::FrameworkModule();
+    wc.lpszClassName = L"ZanTabletNotify";
+    zq::fw::RegisterWindowClass(wc);
     notify_ = CreateWindowExW(WS_EX_TOOLWINDOW, L"ZanTabletNotify", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
                               zq::fw::FrameworkModule(), nullptr);
     if (!notify_) throw Error("cannot create the tablet's message window", static_cast<long>(GetLastError()));

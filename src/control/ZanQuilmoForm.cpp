@@ -1,5 +1,7 @@
 #include "ZanQuilmoForm.h"
 
+#include "Com.h"
+
 namespace zq {
 
 using fw::Align;
@@ -69,7 +71,11 @@ ZanQuilmoForm::ZanQuilmoForm(HINSTANCE resources) : fw::Form(L"ZanQuilmoAx4"), r
   Wire();
 }
 
-ZanQuilmoForm::~ZanQuilmoForm() { Timer.OnTimer = nullptr; }
+ZanQuilmoForm::~ZanQuilmoForm() {
+  Timer.OnTimer = nullptr;
+  ZanTCtl->OnPenDown = ZanTCtl->OnPenMove = ZanTCtl->OnPenUp = nullptr;
+  ZanTCtl->OnPenDetected = nullptr;
+}
 
 void ZanQuilmoForm::BuildTopPalette() {
   HINSTANCE res = resources_;
@@ -179,6 +185,15 @@ void ZanQuilmoForm::BuildDrawingArea() {
   imgTexture->SetAlign(Align::Client);
   imgDraw = pnlImg->Add<fw::Image>(L"imgDraw");
   imgDraw->SetAlign(Align::Client);
+  // The companions, found beside this module when their classes are not registered.
+  std::wstring path = fw::ModulePath(resources_);
+  const std::wstring folder = path.substr(0, path.find_last_of(L"\\/"));
+  ZanTCtl = pnlImg->Add<TZanTabletCtl4>(L"ZanTCtl", folder);
+  ZanTCtl->SetBounds(40, 48, 16, 16);
+  ZanPBrs = pnlImg->Add<TZanPBrushCtl4>(L"ZanPBrs", folder);
+  ZanPBrs->SetBounds(72, 48, 16, 16);
+  ZanPErs = pnlImg->Add<TZanPEraserCtl4>(L"ZanPErs", folder);
+  ZanPErs->SetBounds(104, 48, 16, 16);
 }
 
 // Every component event goes to its handler slot.
@@ -229,6 +244,16 @@ void ZanQuilmoForm::Wire() {
   pnlImg->OnResize = click(&ZanQuilmoForm::pnlImgResize);
   scrbxImg->OnResize = click(&ZanQuilmoForm::scrbxImgResize);
   Timer.OnTimer = [this](fw::Timer& t) { TimerTimer(t); };
+  ZanTCtl->OnPenDown = [this](TZanTabletCtl4& t, long x, long y, long sw, long p, long w, short az, short al, short tw) {
+    ZanTCtl4PenDown(t, x, y, sw, p, w, az, al, tw);
+  };
+  ZanTCtl->OnPenMove = [this](TZanTabletCtl4& t, long x, long y, long sw, long p, long w, short az, short al, short tw) {
+    ZanTCtl4PenMove(t, x, y, sw, p, w, az, al, tw);
+  };
+  ZanTCtl->OnPenUp = [this](TZanTabletCtl4& t, long x, long y, long sw, long p, long w, short az, short al, short tw) {
+    ZanTCtl4PenUp(t, x, y, sw, p, w, az, al, tw);
+  };
+  ZanTCtl->OnPenDetected = [this](TZanTabletCtl4& t, long d, long type, long id) { ZanTCtl4PenDetected(t, d, type, id); };
 }
 
 }  // namespace zq

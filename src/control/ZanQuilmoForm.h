@@ -10,6 +10,8 @@
 #include "Dialogs.h"
 #include "Form.h"
 #include "StdControls.h"
+#include "ZANPBRUSH4Lib_TLB.h"
+#include "ZANTABLET4Lib_TLB.h"
 
 namespace zq {
 
@@ -34,7 +36,9 @@ inline constexpr int kCursorText = 4;
 
 class ZanQuilmoForm : public fw::Form {
  public:
-  // Builds the whole component tree; pictures come from the resources of `resources`.
+  // Builds the whole component tree; pictures come from the resources of `resources`, and
+  // the companion components, when their classes are not registered, from the modules
+  // beside that module. Throws fw::Error when a component cannot be created.
   explicit ZanQuilmoForm(HINSTANCE resources);
   ~ZanQuilmoForm() override;
 
@@ -71,6 +75,9 @@ class ZanQuilmoForm : public fw::Form {
   fw::Panel* pnlImg;
   fw::Image* imgTexture;
   fw::Image* imgDraw;
+  TZanTabletCtl4* ZanTCtl;
+  TZanPBrushCtl4* ZanPBrs;
+  TZanPEraserCtl4* ZanPErs;
   // Non-visual components.
   fw::ColorDialog dlgColor;
   fw::OpenDialog dlgOpen;
@@ -118,6 +125,10 @@ class ZanQuilmoForm : public fw::Form {
   virtual void pnlImgResize(Control&) {}
   virtual void scrbxImgResize(Control&) {}
   virtual void TimerTimer(fw::Timer&) {}
+  virtual void ZanTCtl4PenDown(TZanTabletCtl4&, long, long, long, long, long, short, short, short) {}
+  virtual void ZanTCtl4PenMove(TZanTabletCtl4&, long, long, long, long, long, short, short, short) {}
+  virtual void ZanTCtl4PenUp(TZanTabletCtl4&, long, long, long, long, long, short, short, short) {}
+  virtual void ZanTCtl4PenDetected(TZanTabletCtl4&, long, long, long) {}
 
  private:
   void BuildTopPalette();

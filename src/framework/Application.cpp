@@ -2,6 +2,8 @@
 
 #include <exception>
 #include <map>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "Control.h"
@@ -14,6 +16,28 @@ HINSTANCE FrameworkModule() {
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                      reinterpret_cast<LPCWSTR>(&FrameworkModule), &m);
   return m;
+}
+
+namespace {
+std::mutex g_classLock;
+std::vector<std::wstring>& RegisteredClasses() {
+  static std::vector<std::wstring> names;
+  return names;
+}
+}  // namespace
+
+void RegisterWindowClass(const WNDCLASSEXW& wc) {
+  std::lock_guard<std::mutex> g(g_classLock);
+  for (const auto& n : RegisteredClasses())
+    if (n == wc.lpszClassName) return;
+  CheckWin32(RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS, "RegisterClassEx");
+  RegisteredClasses().emplace_back(wc.lpszClassName);
+}
+
+void UnregisterWindowClasses() noexcept {
+  std::lock_guard<std::mutex> g(g_classLock);
+  for (const auto& n : RegisteredClasses()) UnregisterClassW(n.c_str(), FrameworkModule());
+  RegisteredClasses().clear();
 }
 
 void ProcessMessages() {

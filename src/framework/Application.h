@@ -12,6 +12,12 @@ namespace zq::fw {
 // The module whose code this framework is linked into (for window classes).
 HINSTANCE FrameworkModule();
 
+// Registers a window class of this module once (a class that exists already is fine) and
+// remembers it, so that UnregisterWindowClasses can remove it when the module is unloaded.
+void RegisterWindowClass(const WNDCLASSEXW& wc);
+// Removes the classes RegisterWindowClass registered; for DLL_PROCESS_DETACH.
+void UnregisterWindowClasses() noexcept;
+
 // Delivers every message waiting in this thread's queue, then returns.
 void ProcessMessages();
 

@@ -1,5 +1,6 @@
 #include "Com.h"
 
+#include <cstdio>
 #include <new>
 
 #include "Application.h"
@@ -57,6 +58,22 @@ HRESULT ComErrorFromException(REFGUID iid, const std::wstring& source) noexcept 
   } catch (...) {
     return E_UNEXPECTED;
   }
+}
+
+void ThrowIfFailed(HRESULT hr, const char* what) {
+  if (SUCCEEDED(hr)) return;
+  ComPtr<IErrorInfo> info;
+  std::wstring text;
+  if (GetErrorInfo(0, info.put()) == S_OK && info) {
+    BStr d;
+    if (SUCCEEDED(info->GetDescription(d.put()))) text = d.str();
+  }
+  if (text.empty()) {
+    char code[16];
+    std::snprintf(code, sizeof code, "%08lX", static_cast<unsigned long>(hr));
+    throw Error(std::string(what) + " failed (HRESULT " + code + ")", hr);
+  }
+  throw Error(Narrow(text), hr);
 }
 
 std::wstring ModulePath(HMODULE module) {

@@ -150,6 +150,11 @@ void SetComError(REFGUID iid, const std::wstring& source, const std::wstring& de
 // E_OUTOFMEMORY), after setting the error information. Call from a catch block.
 HRESULT ComErrorFromException(REFGUID iid, const std::wstring& source) noexcept;
 
+// Throws Error for a failed HRESULT, with the description of the thread's COM error
+// information when the failing object left one (else `what`), as a caller of a COM method
+// sees its failure.
+void ThrowIfFailed(HRESULT hr, const char* what);
+
 // The full path of a module.
 std::wstring ModulePath(HMODULE module);
 // The type library in a module's resource "TYPELIB" 1.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Application.h"
 #include "Com.h"
 
 namespace zq::fw {
@@ -74,7 +75,8 @@ class ServerModule {
   extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {                                     \
     return server().Unregister(zq::fw::FrameworkModule());                                     \
   }                                                                                            \
-  BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {                              \
+  BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {                     \
     if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);                     \
+    if (reason == DLL_PROCESS_DETACH && !reserved) zq::fw::UnregisterWindowClasses();           \
     return TRUE;                                                                               \
   }

@@ -175,6 +175,7 @@ void WinControl::AddControl(std::unique_ptr<Control> child) {
   Control* raw = child.get();
   controls_.push_back(std::move(child));
   if (raw->IsWindowed() && hwnd_) static_cast<WinControl*>(raw)->CreateHandle();
+  else if (hwnd_) raw->ParentHandleCreated();
   if (raw->GetAlign() != Align::None) AlignControls();
 }
 
@@ -188,16 +189,13 @@ Control* WinControl::FindControl(const std::wstring& name) const {
 }
 
 void WinControl::RegisterClassOnce() {
-  static bool done = false;
-  if (done) return;
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = &WinControl::StaticWndProc;
   wc.hInstance = FrameworkModule();
   wc.hCursor = nullptr;  // set per control on WM_SETCURSOR
   wc.lpszClassName = kClassName;
-  CheckWin32(RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS, "RegisterClassEx");
-  done = true;
+  RegisterWindowClass(wc);
 }
 
 void WinControl::CreateParamsFor(CreateParams&) {}
@@ -215,6 +213,8 @@ void WinControl::CreateHandle() {
   CreateParams p;
   CreateParamsFor(p);
   HWND parentWnd = ParentHandle();
+  // Making the parent's window made this one too (a parent creates its children's).
+  if (hwnd_) return;
   DWORD style = p.style;
   if (Visible()) style |= WS_VISIBLE;
   if (!Enabled()) style |= WS_DISABLED;
@@ -235,6 +235,7 @@ void WinControl::CreateHandle() {
   HandleCreated();
   for (const auto& c : controls_)
     if (c->IsWindowed()) static_cast<WinControl*>(c.get())->CreateHandle();
+    else c->ParentHandleCreated();
   Resized();
   if (Form* f = GetForm()) f->HintsChanged();
 }
@@ -344,8 +345,22 @@ void WinControl::Resized() {
 }
 
 void WinControl::AlignControls() {
-  if (aligning_) return;
+  // Laying out a child can change this control's client area (a scroll bar comes or goes);
+  // the layout then runs again, a few times at most.
+  if (aligning_) {
+    realignPending_ = true;
+    return;
+  }
   aligning_ = true;
+  for (int round = 0; round < 4; ++round) {
+    realignPending_ = false;
+    AlignOnce();
+    if (!realignPending_) break;
+  }
+  aligning_ = false;
+}
+
+void WinControl::AlignOnce() {
   RECT r = ClientRect();
   for (Align pass : {Align::Top, Align::Bottom, Align::Left, Align::Right, Align::Client}) {
     for (const auto& c : controls_) {
@@ -376,7 +391,6 @@ void WinControl::AlignControls() {
       r.right = std::max(r.right, r.left);
     }
   }
-  aligning_ = false;
 }
 
 Control* WinControl::GraphicAt(int x, int y) const {
@@ -562,6 +576,8 @@ LRESULT WinControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
       if (RouteKey(msg, wp)) return 0;
       break;
     case WM_DESTROY:
+      for (const auto& c : controls_)
+        if (!c->IsWindowed()) c->ParentHandleDestroying();
       HandleDestroying();
       break;
     case WM_NCDESTROY: {

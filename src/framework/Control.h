@@ -105,6 +105,9 @@ class Control {
   virtual void Click();
   // Graphic controls paint here; the device context's origin is the control's top-left.
   virtual void Paint(HDC) {}
+  // The parent's window now exists, or is about to go (graphic controls).
+  virtual void ParentHandleCreated() {}
+  virtual void ParentHandleDestroying() {}
 
  protected:
   virtual void BoundsChanged(const RECT& old);
@@ -222,7 +225,9 @@ class WinControl : public Control {
   Color color_ = kBtnFace;
   bool doubleBuffered_ = false;
   Control* captured_ = nullptr;  // graphic child that got the last button press
+  void AlignOnce();
   bool aligning_ = false;
+  bool realignPending_ = false;
   bool recreating_ = false;
   SIZE lastClient_{-1, -1};
 };

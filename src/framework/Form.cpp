@@ -12,7 +12,11 @@ const UINT kUpdateHints = WM_APP + 0x101;
 
 Form::Form(std::wstring name) : WinControl(nullptr, std::move(name)) {}
 
-Form::~Form() {
+Form::~Form() { Destroying(); }
+
+void Form::Destroying() {
+  if (destroying_) return;
+  destroying_ = true;
   if (OnDestroy) {
     try {
       OnDestroy(*this);
@@ -20,6 +24,7 @@ Form::~Form() {
       HandleException();
     }
   }
+  OnDestroy = nullptr;
   DestroyHandle();
 }
 

@@ -38,8 +38,11 @@ class Form : public WinControl {
   void SetParentWindow(HWND parent);
   void SetClientSize(int width, int height);
 
-  // Runs when the form is destroyed, before its controls go.
+  // Runs when the form is destroyed, before its controls go. A derived form calls
+  // Destroying() first thing in its destructor, so that the handler still finds it whole.
   NotifyEvent OnDestroy;
+  // Runs OnDestroy (once) and destroys the window.
+  void Destroying();
 
   // The hint of some control changed, or where it is: the tooltips are brought up to date
   // when the messages waiting now have been handled.
@@ -61,6 +64,7 @@ class Form : public WinControl {
   std::wstring caption_;
   FontState font_ = DefaultFont();
   bool keyPreview_ = false;
+  bool destroying_ = false;
   BorderStyle border_ = BorderStyle::Single;
   HWND parentWindow_ = nullptr;
   HWND tooltip_ = nullptr;

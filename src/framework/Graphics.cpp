@@ -6,6 +6,8 @@
 #include "Graphics.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -75,6 +77,15 @@ GdiObject<HBITMAP> NewSection(int width, int height, void** bits) {
 }  // namespace
 
 // ---- Canvas ----
+
+namespace {
+std::atomic<long> g_openCanvasHandles{0};
+std::atomic<long> g_liveBitmaps{0};
+}  // namespace
+
+void Canvas::CountHandle(int delta) { g_openCanvasHandles += delta; }
+long Canvas::OpenHandles() { return g_openCanvasHandles.load(); }
+long Bitmap::LiveCount() { return g_liveBitmaps.load(); }
 
 Canvas::Canvas() { InitializeCriticalSection(&lock_); }
 
@@ -227,6 +238,7 @@ class Bitmap::BitmapCanvas final : public Canvas {
     if (oldBitmap_) SelectObject(dc, oldBitmap_);
     oldBitmap_ = nullptr;
     DeleteDC(dc);
+    CountHandle(-1);
   }
   // The section changed: select the new one if there is a device context.
   void Reselect(HDC dc) {
@@ -240,6 +252,7 @@ class Bitmap::BitmapCanvas final : public Canvas {
   HDC CreateHandle() override {
     HDC dc = CreateCompatibleDC(nullptr);
     CheckWin32(dc != nullptr, "CreateCompatibleDC");
+    CountHandle(1);
     if (owner_.dib_) oldBitmap_ = SelectObject(dc, owner_.dib_.get());
     return dc;
   }
@@ -249,11 +262,14 @@ class Bitmap::BitmapCanvas final : public Canvas {
   HGDIOBJ oldBitmap_ = nullptr;
 };
 
-Bitmap::Bitmap() : canvas_(std::make_unique<BitmapCanvas>(*this)) {}
+Bitmap::Bitmap() : canvas_(std::make_unique<BitmapCanvas>(*this)) { ++g_liveBitmaps; }
 
 Bitmap::Bitmap(int width, int height) : Bitmap() { SetSize(width, height); }
 
-Bitmap::~Bitmap() { canvas_.reset(); }
+Bitmap::~Bitmap() {
+  canvas_.reset();
+  --g_liveBitmaps;
+}
 
 Canvas& Bitmap::GetCanvas() { return *canvas_; }
 
@@ -276,28 +292,45 @@ void Bitmap::Replace(GdiObject<HBITMAP> dib, void* bits, int w, int h) {
   canvas_->Reselect(dc);
 }
 
-void Bitmap::SetSize(int w, int h) {
-  if (w == width_ && h == height_) return;
+void Bitmap::SetSize(int w, int h) { Apply(PrepareSize(w, h)); }
+
+Bitmap::PreparedSize Bitmap::PrepareSize(int w, int h) const {
+  PreparedSize p;
+  if (w == width_ && h == height_) return p;
   if (w < 0 || h < 0 || w > kMaxSide || h > kMaxSide) throw Error("bitmap size out of range");
-  if (w == 0 || h == 0) {
+  p.change_ = true;
+  p.width_ = w;
+  p.height_ = h;
+  if (w == 0 || h == 0) return p;
+  p.dib_ = NewSection(w, h, &p.bits_);
+  MemoryDC dc;
+  SelectGuard sel(dc.get(), p.dib_.get());
+  GdiObject<HBRUSH> fill(CreateSolidBrush(Resolve(canvas_->Brush().color)));
+  RECT all{0, 0, w, h};
+  ::FillRect(dc.get(), &all, fill.get());
+  if (dib_) BitBlt(dc.get(), 0, 0, std::min(w, width_), std::min(h, height_), canvas_->Handle(), 0, 0, SRCCOPY);
+  return p;
+}
+
+void Bitmap::Apply(PreparedSize&& p) noexcept {
+  if (!p.change_) return;
+  if (!p.dib_) {
     canvas_->FreeHandle();
     dib_.reset();
     bits_ = nullptr;
-    width_ = w;
-    height_ = h;
+    width_ = p.width_;
+    height_ = p.height_;
     return;
   }
-  void* bits = nullptr;
-  GdiObject<HBITMAP> dib = NewSection(w, h, &bits);
-  {
-    MemoryDC dc;
-    SelectGuard sel(dc.get(), dib.get());
-    GdiObject<HBRUSH> fill(CreateSolidBrush(Resolve(canvas_->Brush().color)));
-    RECT all{0, 0, w, h};
-    ::FillRect(dc.get(), &all, fill.get());
-    if (dib_) BitBlt(dc.get(), 0, 0, std::min(w, width_), std::min(h, height_), canvas_->Handle(), 0, 0, SRCCOPY);
-  }
-  Replace(std::move(dib), bits, w, h);
+  Replace(std::move(p.dib_), p.bits_, p.width_, p.height_);
+  p.change_ = false;
+}
+
+std::size_t Bitmap::ByteSize() const {
+  if (!dib_) return 0;
+  DIBSECTION ds{};
+  if (GetObjectW(dib_.get(), sizeof ds, &ds) != sizeof ds) return 0;
+  return static_cast<std::size_t>(ds.dsBm.bmWidthBytes) * static_cast<std::size_t>(std::abs(ds.dsBm.bmHeight));
 }
 
 void Bitmap::SetPixelFormat24() {

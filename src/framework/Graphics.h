@@ -71,6 +71,8 @@ class Canvas {
   void Lock();
   void Unlock();
   int LockCount() const { return lockCount_; }
+  // How many device contexts of bitmap canvases are open in the process now.
+  static long OpenHandles();
 
   void MoveTo(int x, int y);
   void LineTo(int x, int y);
@@ -96,6 +98,8 @@ class Canvas {
   Canvas();
   // Bitmap canvases make their device context here; a borrowed one never needs it.
   virtual HDC CreateHandle() { return nullptr; }
+  // Counts a device context that a bitmap canvas opened (+1) or closed (-1).
+  static void CountHandle(int delta);
   // An empty bitmap has no pixels to read.
   virtual bool SurfaceEmpty() const { return false; }
   // Deselects our objects and forgets the device context (it is deleted by the caller).
@@ -152,6 +156,30 @@ class Bitmap {
   void SetWidth(int w) { SetSize(w, height_); }
   void SetHeight(int h) { SetSize(width_, h); }
   void SetSize(int w, int h);
+
+  // A change of size made in two steps, for changing several bitmaps together: Prepare
+  // makes the new section with the pixels it will hold (and may fail, changing nothing);
+  // Apply puts it in place and cannot fail. Drawing on the bitmap in between is lost.
+  class PreparedSize {
+   public:
+    PreparedSize() = default;
+    PreparedSize(PreparedSize&&) noexcept = default;
+    PreparedSize& operator=(PreparedSize&&) noexcept = default;
+
+   private:
+    friend class Bitmap;
+    GdiObject<HBITMAP> dib_;
+    void* bits_ = nullptr;
+    int width_ = 0, height_ = 0;
+    bool change_ = false;
+  };
+  PreparedSize PrepareSize(int w, int h) const;
+  void Apply(PreparedSize&& prepared) noexcept;
+  // Bytes of pixel memory the section holds (rows padded to four bytes).
+  std::size_t ByteSize() const;
+  // How many bitmaps exist in the process now.
+  static long LiveCount();
+
   // Bits per pixel of the section (24 unless a foreign section was adopted); 0 when empty.
   int BitsPerPixel() const;
   // Makes the bitmap 24 bits per pixel, converting a foreign section.

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "ComSupport.h"
 #include "TestSupport.h"
 #include "UiSupport.h"
 #include "ZanQuilmoForm.h"
@@ -16,6 +17,7 @@ using zqtest::HostWindow;
 namespace {
 
 HINSTANCE Module() {
+  zqtest::EnsureCom();  // the form hosts the companion components
   static HMODULE m = LoadLibraryW(zqtest::EnvDir("ZQ_OCX").c_str());
   return m;
 }
@@ -94,6 +96,10 @@ const Placed kTable[] = {
     {L"pnlImg", L"scrbxImg", 0, 0, 557, 353, true},
     {L"imgTexture", L"pnlImg", 0, 0, 557, 353, true},
     {L"imgDraw", L"pnlImg", 0, 0, 557, 353, true},
+    // The companions: invisible at run time, so their host hides them.
+    {L"ZanTCtl", L"pnlImg", 40, 48, 16, 16, false},
+    {L"ZanPBrs", L"pnlImg", 72, 48, 16, 16, false},
+    {L"ZanPErs", L"pnlImg", 104, 48, 16, 16, false},
 };
 
 class TheForm : public ::testing::Test {

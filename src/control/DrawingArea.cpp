@@ -1,0 +1,124 @@
+// TZanQuilmoAx4: the drawing area. The scroll box fills what the palettes leave; the panel in
+// it either fills the box (automatic alignment) or has a size of its own (manual), and the
+// drawing, the background and the four history bitmaps follow the area's size.
+#include <algorithm>
+#include <deque>
+#include <vector>
+
+#include "Dialogs.h"
+#include "ZanQuilmoImpl.h"
+
+namespace zq {
+
+const wchar_t kAreaSizeError[] = L"描画領域サイズの変更でエラーが発生しました。";
+const wchar_t kAreaTooLarge[] =
+    L"描画領域の大きさは幅、高さとも 32767 ピクセルまで、面積は 16777216 ピクセル (4096 × 4096) までです。";
+
+namespace {
+
+bool AreaAllowed(long long w, long long h) {
+  return w >= 0 && h >= 0 && w <= kMaxDrawSide && h <= kMaxDrawSide && w * h <= kMaxDrawPixels;
+}
+
+// The largest part of a w x h panel that a drawing may cover (from its top-left corner).
+SIZE AllowedArea(int w, int h) {
+  w = std::clamp(w, 0, kMaxDrawSide);
+  h = std::clamp(h, 0, kMaxDrawSide);
+  if (w > 0 && static_cast<long long>(w) * h > kMaxDrawPixels) h = static_cast<int>(kMaxDrawPixels / w);
+  return {w, h};
+}
+
+}  // namespace
+
+void TZanQuilmoAx4::ResizeImage(fw::Image& image, int width, int height) {
+  const SIZE s = AllowedArea(width, height);
+  fw::CanvasLock lock(image.GetCanvas());
+  fw::Bitmap& b = image.GetPicture().GetBitmap();
+  b.SetHeight(s.cy);
+  b.SetWidth(s.cx);
+}
+
+void TZanQuilmoAx4::ResizeBitmap(fw::Bitmap& bitmap, int width, int height) {
+  fw::CanvasLock lock(bitmap.GetCanvas());
+  bitmap.SetHeight(height);
+  bitmap.SetWidth(width);
+}
+
+// Every bitmap of the area takes the new width (or height; -1 keeps a bitmap's own), or,
+// when one of them cannot, none does: the new pixels are all prepared before any is put in
+// place.
+void TZanQuilmoAx4::ResizeAreaBitmaps(int width, int height) {
+  std::vector<fw::Bitmap*> all = {&DrawBitmap(), &TextureBitmap()};
+  for (fw::Bitmap* h : {FUndoDrawBmp.get(), FLastDrawBmp.get(), FUndoTextureBmp.get(), FLastTextureBmp.get()})
+    if (h) all.push_back(h);
+  for (fw::Bitmap* b : all)
+    if (!AreaAllowed(width < 0 ? b->Width() : width, height < 0 ? b->Height() : height))
+      throw fw::Error(fw::Narrow(kAreaTooLarge), E_INVALIDARG);
+  std::deque<fw::CanvasLock> locks;
+  for (fw::Bitmap* b : all) locks.emplace_back(b->GetCanvas());
+  std::vector<fw::Bitmap::PreparedSize> prepared;
+  prepared.reserve(all.size());
+  for (fw::Bitmap* b : all) prepared.push_back(b->PrepareSize(width < 0 ? b->Width() : width, height < 0 ? b->Height() : height));
+  for (std::size_t i = 0; i < all.size(); ++i) all[i]->Apply(std::move(prepared[i]));
+}
+
+void TZanQuilmoAx4::Set_DrawAreaAlign(long value) {
+  FDrawAreaAlign = value;
+  // Manual: the panel stays where it is with its size. Otherwise it fills the box again,
+  // and its resize handling follows when that changes its size.
+  pnlImg->SetAlign(value == 1 ? fw::Align::None : fw::Align::Client);
+}
+
+long TZanQuilmoAx4::Get_DrawAreaWidth() const { return imgDraw->Width(); }
+long TZanQuilmoAx4::Get_DrawAreaHeight() const { return imgDraw->Height(); }
+
+void TZanQuilmoAx4::Set_DrawAreaWidth(long value) {
+  if (FDrawAreaAlign != 1 || value <= 0) return;
+  if (value > kMaxDrawSide) throw fw::Error(fw::Narrow(kAreaTooLarge), E_INVALIDARG);
+  const int w = static_cast<int>(value);
+  ResizeAreaBitmaps(w, -1);
+  pnlImg->SetWidth(w);
+}
+
+void TZanQuilmoAx4::Set_DrawAreaHeight(long value) {
+  if (FDrawAreaAlign != 1 || value <= 0) return;
+  try {
+    if (value > kMaxDrawSide) throw fw::Error(fw::Narrow(kAreaTooLarge), E_INVALIDARG);
+    const int h = static_cast<int>(value);
+    ResizeAreaBitmaps(-1, h);
+    pnlImg->SetHeight(h);
+  } catch (...) {
+    fw::Dialogs().Message(HandleAllocated() ? Handle() : nullptr, kAreaSizeError, Caption(), fw::MsgButtons::Ok,
+                          fw::MsgIcon::None);
+  }
+}
+
+void TZanQuilmoAx4::pnlImgResize(Control&) {
+  if (ImageLoading || destroyed_) return;
+  const int w = pnlImg->Width(), h = pnlImg->Height();
+  pnlImg->SetBounds(pnlImg->Left(), pnlImg->Top(), w, h);
+  if (pnlImg->Width() != w || pnlImg->Height() != h) pnlImg->SetBounds(pnlImg->Left(), pnlImg->Top(), w, h);
+  ResizeImage(*imgDraw, pnlImg->Width(), pnlImg->Height());
+  ResizeImage(*imgTexture, pnlImg->Width(), pnlImg->Height());
+  RefreshDrawImage();
+  AttachTablet();
+  if (HasBackground) ZanPErs->SetTextureBitmap(&TextureBitmap());
+  sbtnUndo->SetEnabled(false);
+}
+
+void TZanQuilmoAx4::scrbxImgResize(Control&) {
+  if (destroyed_ || FDrawAreaAlign != 0 || !HistoryReady()) return;
+  TakeUndoSnapshot();
+  sbtnUndo->SetEnabled(false);
+}
+
+void TZanQuilmoAx4::FitAreaToPicture() {
+  const int w = DrawBitmap().Width(), h = DrawBitmap().Height();
+  if (w <= 0 || h <= 0) return;
+  Set_DrawAreaAlign(1);
+  ResizeImage(*imgDraw, w, h);
+  ResizeImage(*imgTexture, w, h);
+  pnlImg->SetBounds(pnlImg->Left(), pnlImg->Top(), w, h);
+}
+
+}  // namespace zq

@@ -1,0 +1,95 @@
+// The control object TZanQuilmoAx4: the form the host embeds, its state, its set-up and
+// teardown, the drawing area's geometry and the undo history. The drawing state shared by
+// every control of the process is in DrawingState.h.
+//
+// One class, its concerns in files of their own:
+//   ZanQuilmoImpl.cpp         set-up, tablet attachment, the history timer, teardown
+//   DrawingArea.cpp           layout, alignment modes, resizing the area and its bitmaps
+//   ../image/UndoHistory.cpp  snapshots, undo, refreshing and whitening the layers
+//
+// Drawing size. A drawing area is at most kMaxDrawSide pixels a side and kMaxDrawPixels
+// pixels in all (4096 x 4096): the drawing, the background, four history bitmaps and,
+// while the area changes size, a second copy of each must fit into a 32-bit process. At
+// the largest size that is 6 x 48 MiB held and as much again for a moment.
+#pragma once
+
+#include <memory>
+
+#include "DrawingState.h"
+#include "ZanQuilmoForm.h"
+
+namespace zq {
+
+inline constexpr int kMaxDrawSide = 32767;
+inline constexpr long long kMaxDrawPixels = 4096LL * 4096LL;
+
+// The message of a failed drawing-area height change.
+extern const wchar_t kAreaSizeError[];
+// The error text of a drawing-area size beyond the limits.
+extern const wchar_t kAreaTooLarge[];
+
+class TZanQuilmoAx4 : public ZanQuilmoForm {
+ public:
+  // Builds the form; pictures, cursors and the companions' fallback folder come from
+  // `module` (ZanQuilmo4.ocx). Initialize must follow before the host uses the control.
+  explicit TZanQuilmoAx4(HINSTANCE module);
+  ~TZanQuilmoAx4() override;
+
+  // The ActiveX form's initialisation hook: the destroy handler, then SetupControl.
+  void Initialize();
+
+  // Drawing area.
+  long Get_DrawAreaAlign() const { return FDrawAreaAlign; }
+  void Set_DrawAreaAlign(long value);
+  long Get_DrawAreaWidth() const;
+  void Set_DrawAreaWidth(long value);
+  long Get_DrawAreaHeight() const;
+  void Set_DrawAreaHeight(long value);
+  void FitAreaToPicture();
+
+  // History.
+  void TakeUndoSnapshot();
+  void sbtnUndoClick(Control* sender) override;
+  void TimerTimer(fw::Timer& sender) override;
+  void RefreshDrawImage();
+  void FillImageWhite(fw::Image& image);
+  void FreeHistoryBitmaps();
+  // Snapshots taken since the control was created (for diagnostics and tests).
+  int SnapshotCount() const { return snapshots_; }
+
+ protected:
+  void pnlImgResize(Control& sender) override;
+  void scrbxImgResize(Control& sender) override;
+  void ActiveFormDestroy(Control& sender);
+
+  void SetupControl();
+  bool AttachTablet();
+  void ResizeImage(fw::Image& image, int width, int height);
+  void ResizeBitmap(fw::Bitmap& bitmap, int width, int height);
+  // The bitmaps that follow the area's size, all changed or none: each to its own size
+  // with the given dimension replaced.
+  void ResizeAreaBitmaps(int width, int height);
+  bool HistoryReady() const { return FUndoDrawBmp && FUndoTextureBmp && FLastDrawBmp && FLastTextureBmp; }
+  fw::Bitmap& DrawBitmap() { return imgDraw->GetPicture().GetBitmap(); }
+  fw::Bitmap& TextureBitmap() { return imgTexture->GetPicture().GetBitmap(); }
+
+  // Fields, in the form's order.
+  IUnknown* FEvents = nullptr;  // the container's event sink (nothing is fired through it)
+  long FDrawEnabled = -1;
+  long FDrawAreaAlign = 0;
+  std::unique_ptr<fw::Bitmap> FUndoDrawBmp;
+  std::unique_ptr<fw::Bitmap> FUndoTextureBmp;
+  std::unique_ptr<fw::Bitmap> FLastDrawBmp;
+  std::unique_ptr<fw::Bitmap> FLastTextureBmp;
+  std::unique_ptr<fw::Bitmap> FPasteBmp;
+  bool FTabletReady = false;
+  bool FPenDetected = false;
+  bool FTabletContact = false;
+  bool FFirstTabletAttach = true;
+
+ private:
+  bool destroyed_ = false;  // teardown has begun: handlers leave the bitmaps alone
+  int snapshots_ = 0;
+};
+
+}  // namespace zq

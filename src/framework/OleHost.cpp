@@ -1,0 +1,306 @@
+#include "OleHost.h"
+
+#include <olectl.h>
+
+#include <utility>
+
+#include "Application.h"
+
+namespace zq::fw {
+
+SIZEL PixelsToHimetric(int width, int height) {
+  HDC screen = GetDC(nullptr);
+  const int dx = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
+  const int dy = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+  if (screen) ReleaseDC(nullptr, screen);
+  return {MulDiv(width, 2540, dx), MulDiv(height, 2540, dy)};
+}
+
+namespace {
+
+POINT HimetricToPixels(LONG x, LONG y) {
+  HDC screen = GetDC(nullptr);
+  const int dx = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
+  const int dy = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+  if (screen) ReleaseDC(nullptr, screen);
+  return {MulDiv(x, dx, 2540), MulDiv(y, dy, 2540)};
+}
+
+// The object of a class: from the registry, else from a module's own class factory.
+ComPtr<IUnknown> CreateFrom(const CLSID& clsid, const std::wstring& module, bool& fromModule) {
+  ComPtr<IUnknown> object;
+  HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.put_void());
+  fromModule = false;
+  if (SUCCEEDED(hr)) return object;
+  if (module.empty() || (hr != REGDB_E_CLASSNOTREG && hr != REGDB_E_READREGDB && hr != CO_E_DLLNOTFOUND &&
+                         hr != REGDB_E_KEYMISSING))
+    ThrowIfFailed(hr, "CoCreateInstance");
+  // Loaded for good: a server's code may stay in use (window classes, hooks) after its
+  // objects have gone.
+  HMODULE m = LoadLibraryW(module.c_str());
+  if (!m) throw Error("the class is not registered and its module " + Narrow(module) + " cannot be loaded", hr);
+  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(m, "DllGetClassObject")));
+  if (!get) throw Error(Narrow(module) + " is not an in-process server", E_FAIL);
+  ComPtr<IClassFactory> factory;
+  ThrowIfFailed(get(clsid, IID_IClassFactory, factory.put_void()), "DllGetClassObject");
+  ThrowIfFailed(factory->CreateInstance(nullptr, IID_IUnknown, object.put_void()), "IClassFactory::CreateInstance");
+  fromModule = true;
+  return object;
+}
+
+VARIANT BoolVariant(bool v) {
+  VARIANT r;
+  VariantInit(&r);
+  r.vt = VT_BOOL;
+  r.boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
+  return r;
+}
+
+}  // namespace
+
+// The client site: what the object asks of its container.
+class OleControl::Site final : public IOleClientSite,
+                               public IOleInPlaceSite,
+                               public IOleControlSite,
+                               public IDispatch,
+                               public RefCounted {
+ public:
+  explicit Site(OleControl* owner) : owner_(owner) {}
+  void Orphan() { owner_ = nullptr; }
+
+  // IUnknown
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleClientSite))
+      *ppv = static_cast<IOleClientSite*>(this);
+    else if (IsEqualIID(riid, IID_IOleInPlaceSite) || IsEqualIID(riid, IID_IOleWindow))
+      *ppv = static_cast<IOleInPlaceSite*>(this);
+    else if (IsEqualIID(riid, IID_IOleControlSite))
+      *ppv = static_cast<IOleControlSite*>(this);
+    else if (IsEqualIID(riid, IID_IDispatch))
+      *ppv = static_cast<IDispatch*>(this);
+    else
+      return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
+  STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
+
+  // IOleClientSite
+  STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** m) override {
+    if (m) *m = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetContainer(IOleContainer** c) override {
+    if (c) *c = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP ShowObject() override { return S_OK; }
+  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+  // IOleWindow / IOleInPlaceSite
+  STDMETHODIMP GetWindow(HWND* w) override {
+    if (!w) return E_POINTER;
+    *w = owner_ && owner_->Parent() && owner_->Parent()->HandleAllocated() ? owner_->Parent()->Handle() : nullptr;
+    return *w ? S_OK : E_FAIL;
+  }
+  STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+  STDMETHODIMP CanInPlaceActivate() override { return owner_ && owner_->Visible() ? S_OK : S_FALSE; }
+  STDMETHODIMP OnInPlaceActivate() override { return S_OK; }
+  STDMETHODIMP OnUIActivate() override { return S_OK; }
+  STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc, LPRECT pos, LPRECT clip,
+                                LPOLEINPLACEFRAMEINFO info) override {
+    if (!frame || !doc || !pos || !clip) return E_POINTER;
+    *frame = nullptr;
+    *doc = nullptr;
+    if (!owner_) return E_UNEXPECTED;
+    *pos = owner_->PositionInParent();
+    *clip = *pos;
+    if (info) {
+      info->fMDIApp = FALSE;
+      info->hwndFrame = owner_->Parent() ? owner_->Parent()->Handle() : nullptr;
+      info->haccel = nullptr;
+      info->cAccelEntries = 0;
+    }
+    return S_OK;
+  }
+  STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
+  STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
+  STDMETHODIMP OnInPlaceDeactivate() override {
+    if (owner_) owner_->inPlace_.reset();
+    return S_OK;
+  }
+  STDMETHODIMP DiscardUndoState() override { return E_NOTIMPL; }
+  STDMETHODIMP DeactivateAndUndo() override { return E_NOTIMPL; }
+  STDMETHODIMP OnPosRectChange(LPCRECT r) override {
+    if (!owner_ || !r) return E_UNEXPECTED;
+    if (owner_->inPlace_) owner_->inPlace_->SetObjectRects(r, r);
+    return S_OK;
+  }
+
+  // IOleControlSite
+  STDMETHODIMP OnControlInfoChanged() override { return S_OK; }
+  STDMETHODIMP LockInPlaceActive(BOOL) override { return S_OK; }
+  STDMETHODIMP GetExtendedControl(IDispatch** d) override {
+    if (d) *d = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP TransformCoords(POINTL* himetric, POINTF* container, DWORD flags) override {
+    if (!himetric || !container) return E_POINTER;
+    if (flags & XFORMCOORDS_HIMETRICTOCONTAINER) {
+      const POINT p = HimetricToPixels(himetric->x, himetric->y);
+      container->x = static_cast<float>(p.x);
+      container->y = static_cast<float>(p.y);
+    } else {
+      const SIZEL s = PixelsToHimetric(static_cast<int>(container->x), static_cast<int>(container->y));
+      himetric->x = s.cx;
+      himetric->y = s.cy;
+    }
+    return S_OK;
+  }
+  STDMETHODIMP TranslateAccelerator(MSG*, DWORD) override { return S_FALSE; }
+  STDMETHODIMP OnFocus(BOOL) override { return S_OK; }
+  STDMETHODIMP ShowPropertyFrame() override { return E_NOTIMPL; }
+
+  // IDispatch: the ambient properties.
+  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+    if (n) *n = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** t) override {
+    if (t) *t = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
+    if (!(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
+    VariantInit(result);
+    switch (id) {
+      case DISPID_AMBIENT_USERMODE: *result = BoolVariant(true); return S_OK;
+      case DISPID_AMBIENT_UIDEAD:
+      case DISPID_AMBIENT_SHOWHATCHING:
+      case DISPID_AMBIENT_SHOWGRABHANDLES:
+      case DISPID_AMBIENT_MESSAGEREFLECT:
+      case DISPID_AMBIENT_SUPPORTSMNEMONICS: *result = BoolVariant(false); return S_OK;
+      case DISPID_AMBIENT_BACKCOLOR:
+      case DISPID_AMBIENT_FORECOLOR: {
+        Color c = kBtnFace;
+        if (id == DISPID_AMBIENT_FORECOLOR) c = kWindowText;
+        else if (owner_ && owner_->Parent()) c = owner_->Parent()->GetColor();
+        result->vt = VT_I4;
+        result->lVal = static_cast<LONG>(Resolve(c));
+        return S_OK;
+      }
+      case DISPID_AMBIENT_LOCALEID:
+        result->vt = VT_I4;
+        result->lVal = static_cast<LONG>(GetUserDefaultLCID());
+        return S_OK;
+      default: return DISP_E_MEMBERNOTFOUND;
+    }
+  }
+
+ private:
+  OleControl* owner_;
+};
+
+OleControl::OleControl(WinControl* parent, std::wstring name, const CLSID& clsid, std::wstring fallbackModule)
+    : Control(parent, std::move(name)) {
+  object_ = CreateFrom(clsid, fallbackModule, fromModule_);
+  object_.As(ole_);
+  object_.As(dispatch_);
+  site_ = new Site(this);
+  try {
+    if (ole_) ThrowIfFailed(ole_->GetMiscStatus(DVASPECT_CONTENT, &misc_), "IOleObject::GetMiscStatus");
+    const bool siteFirst = (misc_ & OLEMISC_SETCLIENTSITEFIRST) != 0;
+    if (ole_ && siteFirst) ThrowIfFailed(ole_->SetClientSite(site_), "IOleObject::SetClientSite");
+    ComPtr<IPersistStreamInit> persist;
+    if (SUCCEEDED(object_.As(persist))) ThrowIfFailed(persist->InitNew(), "IPersistStreamInit::InitNew");
+    if (ole_ && !siteFirst) ThrowIfFailed(ole_->SetClientSite(site_), "IOleObject::SetClientSite");
+    if (ole_) {
+      SIZEL extent = PixelsToHimetric(16, 16);
+      ole_->SetExtent(DVASPECT_CONTENT, &extent);
+    }
+  } catch (...) {
+    if (ole_) {
+      ole_->Close(OLECLOSE_NOSAVE);
+      ole_->SetClientSite(nullptr);
+    }
+    site_->Orphan();
+    site_->Release();
+    throw;
+  }
+  // A component that is invisible at run time stays out of sight.
+  if (InvisibleAtRunTime()) SetVisible(false);
+}
+
+OleControl::~OleControl() {
+  for (Connection& c : connections_) c.point->Unadvise(c.cookie);
+  connections_.clear();
+  Deactivate();
+  if (ole_) {
+    ole_->Close(OLECLOSE_NOSAVE);
+    ole_->SetClientSite(nullptr);
+  }
+  site_->Orphan();
+  site_->Release();
+  inPlace_.reset();
+  dispatch_.reset();
+  ole_.reset();
+  object_.reset();
+}
+
+void OleControl::Connect(REFIID events, IDispatch* sink) {
+  ComPtr<IConnectionPointContainer> cpc;
+  ThrowIfFailed(object_.As(cpc), "IConnectionPointContainer");
+  Connection c{};
+  ThrowIfFailed(cpc->FindConnectionPoint(events, c.point.put()), "FindConnectionPoint");
+  ThrowIfFailed(c.point->Advise(sink, &c.cookie), "IConnectionPoint::Advise");
+  connections_.push_back(std::move(c));
+}
+
+RECT OleControl::PositionInParent() const { return BoundsRect(); }
+
+void OleControl::Activate() {
+  if (!ole_ || InvisibleAtRunTime() || !Visible() || inPlace_ || !Parent() || !Parent()->HandleAllocated()) return;
+  RECT r = PositionInParent();
+  const HRESULT hr = ole_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site_, 0, Parent()->Handle(), &r);
+  if (FAILED(hr)) return;  // shown as it can be; nothing else depends on activation
+  object_.As(inPlace_);
+  if (inPlace_) inPlace_->SetObjectRects(&r, &r);
+}
+
+void OleControl::Deactivate() noexcept {
+  if (inPlace_) {
+    ComPtr<IOleInPlaceObject> p = inPlace_;
+    p->InPlaceDeactivate();
+    inPlace_.reset();
+  }
+}
+
+void OleControl::ParentHandleCreated() { Activate(); }
+void OleControl::ParentHandleDestroying() { Deactivate(); }
+
+void OleControl::BoundsChanged(const RECT& old) {
+  Control::BoundsChanged(old);
+  if (ole_) {
+    SIZEL extent = PixelsToHimetric(Width(), Height());
+    ole_->SetExtent(DVASPECT_CONTENT, &extent);
+  }
+  if (inPlace_) {
+    const RECT r = PositionInParent();
+    inPlace_->SetObjectRects(&r, &r);
+  }
+}
+
+void OleControl::VisibilityChanged() {
+  Control::VisibilityChanged();
+  if (Visible()) Activate();
+  else Deactivate();
+}
+
+}  // namespace zq::fw

@@ -1,0 +1,82 @@
+// A child ActiveX control in the control tree. The framework is its container: it creates
+// the object, gives it a client site (with the ambient properties of a running form:
+// user mode, the parent's colours, the user's locale), initialises it fresh, and then
+// either hides it, when the object says it is invisible at run time, or activates it in
+// place in the parent's window at the control's bounds. Events are received by connecting
+// a sink to one of the object's connection points.
+//
+// The site offers no frame or document window to an in-place object (GetWindowContext
+// gives none), no undo and no property frame; an object that needs them must do without.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+
+#include <string>
+#include <vector>
+
+#include "Com.h"
+#include "Control.h"
+
+namespace zq::fw {
+
+class OleControl : public Control {
+ public:
+  // Creates an object of class `clsid` from the registry, or, when the class is not
+  // registered, through the DllGetClassObject of the in-process server `fallbackModule`
+  // (a full path; empty for none). Such a module stays loaded for the life of the process.
+  // Throws Error when the object cannot be made or initialised.
+  OleControl(WinControl* parent, std::wstring name, const CLSID& clsid, std::wstring fallbackModule = {});
+  ~OleControl() override;
+
+  IUnknown* Object() const { return object_.get(); }
+  // The object's IDispatch (its default dual interface), or null.
+  IDispatch* Dispatch() const { return dispatch_.get(); }
+  template <class I>
+  ComPtr<I> As() const {
+    ComPtr<I> p;
+    object_.As(p);
+    return p;
+  }
+  DWORD MiscStatus() const { return misc_; }
+  bool InvisibleAtRunTime() const { return (misc_ & OLEMISC_INVISIBLEATRUNTIME) != 0; }
+  // Where the object came from: the registry, or the fallback module.
+  bool CreatedFromModule() const { return fromModule_; }
+  bool InPlaceActive() const { return static_cast<bool>(inPlace_); }
+
+  // Connects `sink` to the object's connection point for the interface `events`; the
+  // connection lasts until this control goes. Throws Error.
+  void Connect(REFIID events, IDispatch* sink);
+
+  void ParentHandleCreated() override;
+  void ParentHandleDestroying() override;
+
+ protected:
+  void BoundsChanged(const RECT& old) override;
+  void VisibilityChanged() override;
+
+ private:
+  class Site;
+  friend class Site;
+  void Activate();
+  void Deactivate() noexcept;
+  RECT PositionInParent() const;
+
+  ComPtr<IUnknown> object_;
+  ComPtr<IOleObject> ole_;
+  ComPtr<IDispatch> dispatch_;
+  ComPtr<IOleInPlaceObject> inPlace_;
+  Site* site_ = nullptr;
+  DWORD misc_ = 0;
+  bool fromModule_ = false;
+  struct Connection {
+    ComPtr<IConnectionPoint> point;
+    DWORD cookie;
+  };
+  std::vector<Connection> connections_;
+};
+
+// The size of a rectangle of pixels in HIMETRIC (0.01 mm), at the screen's resolution.
+SIZEL PixelsToHimetric(int width, int height);
+
+}  // namespace zq::fw
