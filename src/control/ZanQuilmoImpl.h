@@ -15,6 +15,7 @@
 
 #include <memory>
 
+#include "Com.h"
 #include "DrawingState.h"
 #include "ZanQuilmoForm.h"
 
@@ -37,6 +38,38 @@ class TZanQuilmoAx4 : public ZanQuilmoForm {
 
   // The ActiveX form's initialisation hook: the destroy handler, then SetupControl.
   void Initialize();
+
+  // Host integration.
+  long Get_DrawEnabled() const { return FDrawEnabled; }
+  void Set_DrawEnabled(long value) { FDrawEnabled = value != 0 ? -1 : 0; }
+  long Get_AxBorderStyle() const { return static_cast<long>(GetBorderStyle()); }
+  void Set_AxBorderStyle(long value);
+  // The container connected its event sink (null: disconnected). A sink without the
+  // control's event interface is refused (fw::Error).
+  void EventSinkChanged(IUnknown* sink);
+  // The control has no property pages.
+  void DefinePropertyPages() {}
+  // Class-level accessors: the same values as the Automation properties, written through
+  // the same setters (a failing setter throws); Visible2 and Enabled2 are the window's.
+  long DrawEnabled2() const { return Get_DrawEnabled(); }
+  void SetDrawEnabled2(long v) { Set_DrawEnabled(v); }
+  long DrawAreaAlign2() const { return Get_DrawAreaAlign(); }
+  void SetDrawAreaAlign2(long v) { Set_DrawAreaAlign(v); }
+  long DrawAreaWidth2() const { return Get_DrawAreaWidth(); }
+  void SetDrawAreaWidth2(long v) { Set_DrawAreaWidth(v); }
+  long DrawAreaHeight2() const { return Get_DrawAreaHeight(); }
+  void SetDrawAreaHeight2(long v) { Set_DrawAreaHeight(v); }
+  long AxBorderStyle2() const { return Get_AxBorderStyle(); }
+  void SetAxBorderStyle2(long v) { Set_AxBorderStyle(v); }
+  short Visible2() const { return Visible() ? -1 : 0; }
+  void SetVisible2(short v) { SetVisible(v != 0); }
+  short Enabled2() const { return Enabled() ? -1 : 0; }
+  void SetEnabled2(short v) { SetEnabled(v != 0); }
+  // Picture2: the drawing's bitmap; writing copies a picture into the drawing without
+  // fitting the area or touching the history.
+  const fw::Bitmap& Picture2() { return DrawBitmap(); }
+  void SetPicture2(const fw::Bitmap& picture);
+  bool HasEventSink() const { return static_cast<bool>(FEvents); }
 
   // Drawing area.
   long Get_DrawAreaAlign() const { return FDrawAreaAlign; }
@@ -74,7 +107,7 @@ class TZanQuilmoAx4 : public ZanQuilmoForm {
   fw::Bitmap& TextureBitmap() { return imgTexture->GetPicture().GetBitmap(); }
 
   // Fields, in the form's order.
-  IUnknown* FEvents = nullptr;  // the container's event sink (nothing is fired through it)
+  fw::ComPtr<IDispatch> FEvents;  // the container's event sink (nothing is fired through it)
   long FDrawEnabled = -1;
   long FDrawAreaAlign = 0;
   std::unique_ptr<fw::Bitmap> FUndoDrawBmp;

@@ -171,6 +171,10 @@ STDMETHODIMP_(ULONG) ClassFactory::Release() {
 STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
+  if (aggregating_) {
+    if (outer && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+    return aggregating_(outer, riid, ppv);
+  }
   if (outer) return CLASS_E_NOAGGREGATION;  // no aggregation, whatever the interface
   return create_(riid, ppv);
 }

@@ -208,9 +208,13 @@ HRESULT PutProperty(IDispatch* d, DISPID id, const VARIANT& value, bool byRef = 
 
 // A class factory for one class: CreateInstance makes a new object through `create`.
 using CreateFunction = HRESULT (*)(REFIID riid, void** ppv);
+// A class that can be aggregated is made by an AggregatingCreateFunction; the factory then
+// passes the outer object on (and refuses one with any interface but IUnknown).
+using AggregatingCreateFunction = HRESULT (*)(IUnknown* outer, REFIID riid, void** ppv);
 class ClassFactory final : public IClassFactory {
  public:
   explicit ClassFactory(CreateFunction create) : create_(create) {}
+  explicit ClassFactory(AggregatingCreateFunction create) : aggregating_(create) {}
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
   STDMETHODIMP_(ULONG) AddRef() override;
   STDMETHODIMP_(ULONG) Release() override;
@@ -218,7 +222,8 @@ class ClassFactory final : public IClassFactory {
   STDMETHODIMP LockServer(BOOL lock) override;
 
  private:
-  CreateFunction create_;
+  CreateFunction create_ = nullptr;
+  AggregatingCreateFunction aggregating_ = nullptr;
   std::atomic<long> refs_{0};
 };
 

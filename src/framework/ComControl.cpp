@@ -1,5 +1,7 @@
 #include "ComControl.h"
 
+#include "ComEnum.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -9,84 +11,8 @@ namespace zq::fw {
 // ---- enumerators ----
 
 namespace {
-
-template <class Enum, class Item, const IID* kIid>
-class Enumerator final : public Enum {
- public:
-  explicit Enumerator(std::vector<Item> items) : items_(std::move(items)) { ModuleCount::Add(); }
-  ~Enumerator() {
-    for (Item& i : items_) Free(i);
-    ModuleCount::Remove();
-  }
-  Enumerator(const Enumerator&) = delete;
-  Enumerator& operator=(const Enumerator&) = delete;
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, *kIid)) return E_NOINTERFACE;
-    *ppv = static_cast<Enum*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
-  }
-  STDMETHODIMP Next(ULONG count, Item* out, ULONG* fetched) override {
-    if (!out || (count > 1 && !fetched)) return E_POINTER;
-    ULONG n = 0;
-    for (; n < count && pos_ < items_.size(); ++n, ++pos_) out[n] = Copy(items_[pos_]);
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Skip(ULONG count) override {
-    pos_ += count;
-    if (pos_ > items_.size()) {
-      pos_ = items_.size();
-      return S_FALSE;
-    }
-    return S_OK;
-  }
-  STDMETHODIMP Reset() override {
-    pos_ = 0;
-    return S_OK;
-  }
-  STDMETHODIMP Clone(Enum** out) override {
-    if (!out) return E_POINTER;
-    std::vector<Item> copy;
-    for (const Item& i : items_) copy.push_back(Copy(i));
-    auto* e = new (std::nothrow) Enumerator(std::move(copy));
-    if (!e) return E_OUTOFMEMORY;
-    e->pos_ = pos_;
-    *out = e;
-    return S_OK;
-  }
-
- private:
-  static CONNECTDATA Copy(const CONNECTDATA& c) {
-    if (c.pUnk) c.pUnk->AddRef();
-    return c;
-  }
-  static IConnectionPoint* Copy(IConnectionPoint* p) {
-    p->AddRef();
-    return p;
-  }
-  static void Free(CONNECTDATA& c) {
-    if (c.pUnk) c.pUnk->Release();
-  }
-  static void Free(IConnectionPoint* p) { p->Release(); }
-
-  std::vector<Item> items_;
-  std::size_t pos_ = 0;
-  ULONG refs_ = 1;
-};
-
 using ConnectionsEnum = Enumerator<IEnumConnections, CONNECTDATA, &IID_IEnumConnections>;
 using PointsEnum = Enumerator<IEnumConnectionPoints, IConnectionPoint*, &IID_IEnumConnectionPoints>;
-
 }  // namespace
 
 // ---- ConnectionPoint ----
@@ -125,6 +51,13 @@ STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
   if (FAILED(sink->QueryInterface(iid_, reinterpret_cast<void**>(&d))) &&
       FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d))))
     return CONNECT_E_CANNOTCONNECT;
+  if (onSinkChanged) {
+    const HRESULT hr = onSinkChanged(sink);
+    if (FAILED(hr)) {
+      d->Release();
+      return hr;
+    }
+  }
   try {
     sinks_.push_back({nextCookie_, d});
   } catch (...) {
@@ -141,6 +74,7 @@ STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) {
       IDispatch* d = it->sink;
       sinks_.erase(it);
       d->Release();
+      if (onSinkChanged) onSinkChanged(nullptr);
       return S_OK;
     }
   return CONNECT_E_NOCONNECTION;

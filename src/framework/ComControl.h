@@ -9,6 +9,7 @@
 #include <objsafe.h>
 #include <ocidl.h>
 
+#include <functional>
 #include <vector>
 
 #include "Com.h"
@@ -34,6 +35,9 @@ class ConnectionPoint final : public IConnectionPoint {
 
   // Calls every connected sink: `args` in the order of the event's parameters.
   void Fire(DISPID id, const std::vector<VARIANT>& args);
+  // Told of a sink that connects (it may refuse it with a failure) and of one that goes
+  // (with null).
+  std::function<HRESULT(IUnknown* sink)> onSinkChanged;
   std::size_t SinkCount() const;
   const IID& Iid() const { return iid_; }
 

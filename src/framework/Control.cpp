@@ -422,6 +422,28 @@ void WinControl::PaintGraphicChildren(HDC dc, const RECT& update) {
   }
 }
 
+void WinControl::PaintTo(HDC dc, int x, int y) {
+  if (!Visible()) return;
+  Handle();
+  SavedDC saved(dc);
+  POINT old;
+  OffsetViewportOrgEx(dc, x, y, &old);
+  // The frame (border and scroll bars) first, then the client area inside it.
+  RECT window, client;
+  GetWindowRect(hwnd_, &window);
+  GetClientRect(hwnd_, &client);
+  POINT origin{0, 0};
+  ::ClientToScreen(hwnd_, &origin);
+  const int cx = origin.x - window.left, cy = origin.y - window.top;
+  SendMessageW(hwnd_, WM_PRINT, reinterpret_cast<WPARAM>(dc), PRF_NONCLIENT);
+  OffsetViewportOrgEx(dc, cx, cy, nullptr);
+  IntersectClipRect(dc, 0, 0, client.right, client.bottom);
+  if (defProc_) SendMessageW(hwnd_, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+  else PaintWindow(dc, client);
+  for (const auto& c : controls_)
+    if (c->IsWindowed() && c->Visible()) static_cast<WinControl*>(c.get())->PaintTo(dc, c->Left(), c->Top());
+}
+
 void WinControl::PaintWindow(HDC dc, const RECT& update) {
   RECT client;
   GetClientRect(hwnd_, &client);
@@ -513,6 +535,16 @@ void WinControl::SetCursorFor(POINT client) {
 
 LRESULT WinControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
+    case WM_SETFOCUS:
+      if (Form* f = GetForm()) f->FocusEntered();
+      break;
+    case WM_PRINTCLIENT: {
+      if (defProc_) break;
+      RECT client;
+      GetClientRect(hwnd_, &client);
+      PaintWindow(reinterpret_cast<HDC>(wp), client);
+      return 0;
+    }
     case WM_PAINT: {
       if (defProc_) break;
       PAINTSTRUCT ps;

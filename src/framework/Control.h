@@ -175,6 +175,9 @@ class WinControl : public Control {
   void Repaint() override;
   // Repaints now the part of the window that waits for painting.
   void Update();
+  // Paints the control and its child windows into `dc` with the control's top-left corner
+  // at (x, y), as the screen would show them (for pictures and printing).
+  void PaintTo(HDC dc, int x, int y);
 
   KeyEvent OnKeyDown;
   KeyEvent OnKeyUp;

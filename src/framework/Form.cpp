@@ -28,6 +28,10 @@ void Form::Destroying() {
   DestroyHandle();
 }
 
+void Form::FocusEntered() {
+  if (OnFocusEnter) OnFocusEnter(*this);
+}
+
 void Form::SetCaption(std::wstring caption) {
   caption_ = std::move(caption);
   if (HandleAllocated()) SetWindowTextW(Handle(), caption_.c_str());

@@ -43,6 +43,10 @@ class Form : public WinControl {
   NotifyEvent OnDestroy;
   // Runs OnDestroy (once) and destroys the window.
   void Destroying();
+  // Runs when a window of the form gets the keyboard focus (a container activates the
+  // control then).
+  NotifyEvent OnFocusEnter;
+  void FocusEntered();
 
   // The hint of some control changed, or where it is: the tooltips are brought up to date
   // when the messages waiting now have been handled.

@@ -421,7 +421,7 @@ void Bitmap::LoadFromResource(HINSTANCE module, const wchar_t* name) {
   Replace(std::move(dib), bits, bm.bmWidth, bm.bmHeight);
 }
 
-void Bitmap::SaveToFile(const std::wstring& path) const {
+std::vector<std::uint8_t> Bitmap::ToBmp() const {
   const std::size_t stride = Stride24(width_);
   const std::size_t image = stride * static_cast<std::size_t>(height_);
   BITMAPFILEHEADER fh{};
@@ -430,12 +430,50 @@ void Bitmap::SaveToFile(const std::wstring& path) const {
   fh.bfType = 0x4D42;  // "BM"
   fh.bfOffBits = sizeof fh + sizeof ih;
   fh.bfSize = static_cast<DWORD>(fh.bfOffBits + image);
+  std::vector<std::uint8_t> out(fh.bfOffBits + image);
+  std::memcpy(out.data(), &fh, sizeof fh);
+  std::memcpy(out.data() + sizeof fh, &ih, sizeof ih);
+  GdiFlush();
+  if (image) std::memcpy(out.data() + fh.bfOffBits, bits_, image);
+  return out;
+}
+
+void Bitmap::FromBmp(const std::vector<std::uint8_t>& bmp) {
+  BITMAPFILEHEADER fh{};
+  BITMAPINFOHEADER ih{};
+  if (bmp.size() < sizeof fh + sizeof ih) throw Error("not a bitmap");
+  std::memcpy(&fh, bmp.data(), sizeof fh);
+  std::memcpy(&ih, bmp.data() + sizeof fh, sizeof ih);
+  if (fh.bfType != 0x4D42 || ih.biSize < sizeof ih || ih.biBitCount != 24 || ih.biCompression != BI_RGB ||
+      ih.biPlanes != 1 || ih.biWidth < 0 || ih.biWidth > kMaxSide || ih.biHeight < -kMaxSide || ih.biHeight > kMaxSide)
+    throw Error("not a 24-bit bitmap of an allowed size");
+  const int w = ih.biWidth, h = ih.biHeight < 0 ? -ih.biHeight : ih.biHeight;
+  if (static_cast<long long>(w) * h > 4096LL * 4096LL) throw Error("the bitmap is too large");
+  const std::size_t stride = Stride24(w), image = stride * static_cast<std::size_t>(h);
+  if (fh.bfOffBits < sizeof fh + ih.biSize || fh.bfOffBits > bmp.size() || bmp.size() - fh.bfOffBits < image)
+    throw Error("the bitmap is cut short");
+  if (w == 0 || h == 0) {
+    SetSize(0, 0);
+    return;
+  }
+  void* bits = nullptr;
+  GdiObject<HBITMAP> dib = NewSection(w, h, &bits);
+  const std::uint8_t* src = bmp.data() + fh.bfOffBits;
+  if (ih.biHeight > 0) {
+    std::memcpy(bits, src, image);  // bottom-up, as the section is
+  } else {
+    for (int y = 0; y < h; ++y)
+      std::memcpy(static_cast<std::uint8_t*>(bits) + stride * static_cast<std::size_t>(h - 1 - y), src + stride * y, stride);
+  }
+  Replace(std::move(dib), bits, w, h);
+}
+
+void Bitmap::SaveToFile(const std::wstring& path) const {
+  const std::vector<std::uint8_t> bmp = ToBmp();
   HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) throw Error("cannot create " + Narrow(path), static_cast<long>(GetLastError()));
   DWORD done = 0;
-  GdiFlush();
-  bool ok = WriteFile(f, &fh, sizeof fh, &done, nullptr) && WriteFile(f, &ih, sizeof ih, &done, nullptr);
-  if (ok && image) ok = WriteFile(f, bits_, static_cast<DWORD>(image), &done, nullptr) && done == image;
+  const bool ok = WriteFile(f, bmp.data(), static_cast<DWORD>(bmp.size()), &done, nullptr) && done == bmp.size();
   CloseHandle(f);
   if (!ok) throw Error("cannot write " + Narrow(path));
 }

@@ -205,6 +205,10 @@ class Bitmap {
   void LoadFromFile(const std::wstring& path);
   // Writes a 24-bit uncompressed BMP file. Throws Error.
   void SaveToFile(const std::wstring& path) const;
+  // The same BMP file in memory, and back: reading takes only a 24-bit uncompressed BMP of
+  // an allowed size whose parts all agree (else Error, and nothing changes).
+  std::vector<std::uint8_t> ToBmp() const;
+  void FromBmp(const std::vector<std::uint8_t>& bmp);
   void LoadFromResource(HINSTANCE module, const wchar_t* name);
 
  private:
