@@ -106,8 +106,16 @@ std::vector<DesignProperty> Decode(IStream* s) {
 
 }  // namespace
 
+namespace {
+// The thread's parking window and how many forms of the thread may stand on it: the window
+// goes with the last of them, so that nothing of the module is left on a thread that
+// unloads it.
+thread_local HWND t_parking = nullptr;
+thread_local int t_parkedForms = 0;
+}  // namespace
+
 HWND ParkingWindow() {
-  static thread_local HWND parking = nullptr;
+  HWND& parking = t_parking;
   if (parking && IsWindow(parking)) return parking;
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
@@ -146,9 +154,17 @@ ActiveFormControl::~ActiveFormControl() {
     form_->OnFocusEnter = nullptr;
     form_.reset();
   }
+  if (ownsParkingUse_ && --t_parkedForms == 0 && t_parking) {
+    DestroyWindow(t_parking);
+    t_parking = nullptr;
+  }
 }
 
 void ActiveFormControl::CreateWindowedForm() {
+  if (!ownsParkingUse_) {
+    ownsParkingUse_ = true;
+    ++t_parkedForms;
+  }
   form_ = CreateForm();
   form_->OnFocusEnter = [this](Control&) { OnFocusEnter(); };
   if (!form_->ParentWindow()) form_->SetParentWindow(ParkingWindow());

@@ -275,9 +275,11 @@ class ActiveFormControl : public IOleObject,
   bool inPlaceActive_ = false;
   bool uiActive_ = false;
   int freeze_ = 0;
+  bool ownsParkingUse_ = false;
 };
 
-// A hidden window of the thread that forms live on while no container shows them.
+// A hidden window of the thread that forms live on while no container shows them; it is
+// destroyed with the thread's last control object.
 HWND ParkingWindow();
 
 }  // namespace zq::fw

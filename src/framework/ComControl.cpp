@@ -55,7 +55,8 @@ STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
     const HRESULT hr = onSinkChanged(sink);
     if (FAILED(hr)) {
       d->Release();
-      return hr;
+      // A sink without the interface the owner needs is one that cannot connect.
+      return hr == E_NOINTERFACE ? CONNECT_E_CANNOTCONNECT : hr;
     }
   }
   try {

@@ -1,0 +1,711 @@
+// The control object through its COM interfaces, as containers and late-bound clients use
+// it: the dual interface and IDispatch, errors with COM error information, border styles
+// and the tablet, IObjectSafety, the event connection point, persistence in a property
+// bag, a stream and a storage, and its picture through IViewObject and IDataObject.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objsafe.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ComSupport.h"
+#include "Graphics.h"
+#include "TestSupport.h"
+#include "UiSupport.h"
+#include "ZanQuilmo4_TLB.h"
+#include "ZanTabletInject.h"
+
+using zq::fw::ComPtr;
+
+#define EXPECT_FAILED(expr) EXPECT_TRUE(FAILED(expr))
+
+namespace {
+
+ComPtr<IZanQuilmoAx4> NewControl() {
+  static HMODULE m = zqtest::RegisterModule("ZQ_OCX");
+  (void)m;
+  ComPtr<IZanQuilmoAx4> c;
+  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_ZanQuilmoAx4, nullptr, CLSCTX_INPROC_SERVER, IID_IZanQuilmoAx4, c.put_void()));
+  return c;
+}
+
+template <class I>
+ComPtr<I> As(IUnknown* u, REFIID iid) {
+  ComPtr<I> p;
+  EXPECT_EQ(S_OK, u->QueryInterface(iid, p.put_void()));
+  return p;
+}
+
+struct ErrorInfo {
+  GUID guid{};
+  std::wstring source, description;
+};
+ErrorInfo TakeErrorInfo() {
+  ErrorInfo r;
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.put()) != S_OK) return r;
+  BSTR s = nullptr;
+  info->GetGUID(&r.guid);
+  if (SUCCEEDED(info->GetSource(&s)) && s) r.source = s;
+  SysFreeString(s);
+  s = nullptr;
+  if (SUCCEEDED(info->GetDescription(&s)) && s) r.description = s;
+  SysFreeString(s);
+  return r;
+}
+
+HRESULT InvokePut(IDispatch* d, DISPID id, VARIANT value, WORD flags, EXCEPINFO* e = nullptr) {
+  DISPID named = DISPID_PROPERTYPUT;
+  DISPPARAMS p{&value, &named, 1, 1};
+  return d->Invoke(id, IID_NULL, 0, flags, &p, nullptr, e, nullptr);
+}
+VARIANT Long(long v) {
+  VARIANT x;
+  VariantInit(&x);
+  x.vt = VT_I4;
+  x.lVal = v;
+  return x;
+}
+
+// ---- the Automation interface ----
+
+TEST(Automation, DrawEnabledStoresMinusOneForAnyNonZeroValue) {
+  ComPtr<IZanQuilmoAx4> c = NewControl();
+  ASSERT_TRUE(c);
+  LONG v = 0;
+  ASSERT_EQ(S_OK, c->get_DrawEnabled(&v));
+  EXPECT_EQ(-1, v);
+  for (long put : {5L, 1L, -7L, 0x7FFFFFFFL, static_cast<long>(0x80000000UL)}) {
+    ASSERT_EQ(S_OK, c->put_DrawEnabled(put));
+    ASSERT_EQ(S_OK, c->get_DrawEnabled(&v));
+    EXPECT_EQ(-1, v) << put;
+  }
+  ASSERT_EQ(S_OK, c->put_DrawEnabled(0));
+  ASSERT_EQ(S_OK, c->get_DrawEnabled(&v));
+  EXPECT_EQ(0, v);
+  EXPECT_EQ(E_POINTER, c->get_DrawEnabled(nullptr));
+}
+
+TEST(Automation, IDispatchComesFromTheTypeLibrary) {
+  ComPtr<IZanQuilmoAx4> c = NewControl();
+  ASSERT_TRUE(c);
+  struct Name {
+    const wchar_t* name;
+    DISPID id;
+  };
+  for (Name n : {Name{L"AxBorderStyle", 4}, Name{L"LoadFromFile", 18}, Name{L"SaveToFile", 19}, Name{L"DrawEnabled", 20},
+                 Name{L"PngImageBase64", 21}, Name{L"DrawAreaAlign", 22}, Name{L"Picture", 23},
+                 Name{L"DrawAreaWidth", 24}, Name{L"drawareaheight", 25}}) {
+    LPOLESTR name = const_cast<LPOLESTR>(n.name);
+    DISPID id = 0;
+    EXPECT_EQ(S_OK, c->GetIDsOfNames(IID_NULL, &name, 1, 0, &id)) << zqtest::Narrow(n.name);
+    EXPECT_EQ(n.id, id) << zqtest::Narrow(n.name);
+  }
+  for (const wchar_t* absent : {L"Enabled", L"Visible", L"DrawEnabled2", L"Picture2", L""}) {
+    LPOLESTR name = const_cast<LPOLESTR>(absent);
+    DISPID id = 0;
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, c->GetIDsOfNames(IID_NULL, &name, 1, 0, &id)) << zqtest::Narrow(absent);
+  }
+  UINT count = 0;
+  ASSERT_EQ(S_OK, c->GetTypeInfoCount(&count));
+  EXPECT_EQ(1u, count);
+  ComPtr<ITypeInfo> info;
+  ASSERT_EQ(S_OK, c->GetTypeInfo(0, 0, info.put()));
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
+  EXPECT_TRUE(IsEqualGUID(IID_IZanQuilmoAx4, attr->guid));
+  info->ReleaseTypeAttr(attr);
+}
+
+TEST(Automation, PutAndPutByReferenceAreAlike) {
+  ComPtr<IZanQuilmoAx4> c = NewControl();
+  ASSERT_TRUE(c);
+  ASSERT_EQ(S_OK, InvokePut(c.get(), 22, Long(1), DISPATCH_PROPERTYPUTREF));
+  TxCtrlAlign a = alAutomatic;
+  ASSERT_EQ(S_OK, c->get_DrawAreaAlign(&a));
+  EXPECT_EQ(alManual, a);
+  ASSERT_EQ(S_OK, InvokePut(c.get(), 24, Long(333), DISPATCH_PROPERTYPUTREF));
+  ASSERT_EQ(S_OK, InvokePut(c.get(), 25, Long(222), DISPATCH_PROPERTYPUT));
+  zqtest::Prop w = zqtest::GetProp(c.get(), 24), h = zqtest::GetProp(c.get(), 25);
+  EXPECT_EQ(333, w.value);
+  EXPECT_EQ(222, h.value);
+  // A value of another type is converted as Automation converts it.
+  VARIANT text;
+  VariantInit(&text);
+  text.vt = VT_BSTR;
+  text.bstrVal = SysAllocString(L"0");
+  EXPECT_EQ(S_OK, InvokePut(c.get(), 20, text, DISPATCH_PROPERTYPUT));
+  VariantClear(&text);
+  EXPECT_EQ(0, zqtest::GetProp(c.get(), 20).value);
+}
+
+TEST(Automation, AreaSizeSettersAreIgnoredInAutomaticModeAndForNonPositiveValues) {
+  ComPtr<IZanQuilmoAx4> c = NewControl();
+  ASSERT_TRUE(c);
+  LONG w0 = 0, h0 = 0, v = 0;
+  ASSERT_EQ(S_OK, c->get_DrawAreaWidth(&w0));
+  ASSERT_EQ(S_OK, c->get_DrawAreaHeight(&h0));
+  EXPECT_GT(w0, 0);
+  EXPECT_GT(h0, 0);
+  EXPECT_EQ(S_OK, c->put_DrawAreaWidth(500));
+  EXPECT_EQ(S_OK, c->put_DrawAreaHeight(400));
+  c->get_DrawAreaWidth(&v);
+  EXPECT_EQ(w0, v) << "automatic alignment keeps the view's size";
+  c->get_DrawAreaHeight(&v);
+  EXPECT_EQ(h0, v);
+  ASSERT_EQ(S_OK, c->put_DrawAreaAlign(alManual));
+  for (long bad : {0L, -1L, static_cast<long>(0x80000000UL)}) {
+    EXPECT_EQ(S_OK, c->put_DrawAreaWidth(bad));
+    EXPECT_EQ(S_OK, c->put_DrawAreaHeight(bad));
+  }
+  c->get_DrawAreaWidth(&v);
+  EXPECT_EQ(w0, v);
+  ASSERT_EQ(S_OK, c->put_DrawAreaWidth(640));
+  ASSERT_EQ(S_OK, c->put_DrawAreaHeight(480));
+  c->get_DrawAreaWidth(&v);
+  EXPECT_EQ(640, v);
+  c->get_DrawAreaHeight(&v);
+  EXPECT_EQ(480, v);
+  // Anything but 1 is automatic again.
+  ASSERT_EQ(S_OK, c->put_DrawAreaAlign(static_cast<TxCtrlAlign>(7)));
+  TxCtrlAlign a = alManual;
+  c->get_DrawAreaAlign(&a);
+  EXPECT_EQ(7, a) << "the value is stored as given";
+  EXPECT_EQ(S_OK, c->put_DrawAreaWidth(320));
+  c->get_DrawAreaWidth(&v);
+  EXPECT_EQ(w0, v) << "and the area fills the view again";
+}
+
+TEST(Automation, AnEscapingErrorCarriesTheInterfaceTheProgIdAndItsMessage) {
+  ComPtr<IZanQuilmoAx4> c = NewControl();
+  ASSERT_TRUE(c);
+  ASSERT_EQ(S_OK, c->put_DrawAreaAlign(alManual));
+  // A drawing too large for the process is refused by the width setter.
+  EXPECT_FAILED(c->put_DrawAreaWidth(100000));
+  ErrorInfo e = TakeErrorInfo();
+  EXPECT_TRUE(IsEqualGUID(IID_IZanQuilmoAx4, e.guid));
+  EXPECT_EQ(L"ZanQuilmo4.ZanQuilmoAx4", e.source);
+  EXPECT_NE(std::wstring::npos, e.description.find(L"描画領域")) << zqtest::Narrow(e.description);
+  ComPtr<ISupportErrorInfo> support = As<ISupportErrorInfo>(c.get(), IID_ISupportErrorInfo);
+  EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(IID_IZanQuilmoAx4));
+  EXPECT_EQ(S_FALSE, support->InterfaceSupportsErrorInfo(IID_IOleObject));
+
+  // Through Invoke the same error arrives as an exception with its texts.
+  EXCEPINFO x{};
+  EXPECT_EQ(DISP_E_EXCEPTION, InvokePut(c.get(), 4, Long(9), DISPATCH_PROPERTYPUT, &x));
+  EXPECT_EQ(E_INVALIDARG, x.scode);
+  EXPECT_EQ(std::wstring(L"ZanQuilmo4.ZanQuilmoAx4"), x.bstrSource ? x.bstrSource : L"");
+  EXPECT_NE(std::wstring::npos, std::wstring(x.bstrDescription ? x.bstrDescription : L"").find(L"AxBorderStyle"));
+  SysFreeString(x.bstrSource);
+  SysFreeString(x.bstrDescription);
+  SysFreeString(x.bstrHelpFile);
+}
+
+TEST(Automation, MembersOfALaterVersionSayTheyAreNotAvailable) {
+  ComPtr<IZanQuilmoAx4> c = NewControl();
+  ASSERT_TRUE(c);
+  BSTR text = reinterpret_cast<BSTR>(1);
+  EXPECT_EQ(E_NOTIMPL, c->get_PngImageBase64(&text));
+  EXPECT_EQ(nullptr, text);
+  EXPECT_EQ(L"ZanQuilmo4.ZanQuilmoAx4", TakeErrorInfo().source);
+  IPictureDisp* pic = reinterpret_cast<IPictureDisp*>(1);
+  EXPECT_EQ(E_NOTIMPL, c->get_Picture(&pic));
+  EXPECT_EQ(nullptr, pic);
+  LONG result = 5;
+  BSTR name = SysAllocString(L"x.png");
+  EXPECT_EQ(E_NOTIMPL, c->SaveToFile(name, &result));
+  EXPECT_NE(std::wstring::npos, TakeErrorInfo().description.find(L"SaveToFile"));
+  EXPECT_EQ(E_NOTIMPL, c->LoadFromFile(name, 0, 0, 0, &result));
+  SysFreeString(name);
+}
+
+BOOL CALLBACK CollectWindow(HWND w, LPARAM p) {
+  reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
+  return TRUE;
+}
+
+// The descendants of a window that the tablet component is bound to.
+std::vector<HWND> TabletBoundWindows(HWND root) {
+  auto inject = reinterpret_cast<ZanTablet_InjectPacket_t>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ZanTablet4.ocx"), "ZanTablet_InjectPacket")));
+  std::vector<HWND> all{root};
+  EnumChildWindows(root, &CollectWindow, reinterpret_cast<LPARAM>(&all));
+  std::vector<HWND> bound;
+  if (!inject) {
+    ADD_FAILURE() << "the tablet module is not loaded";
+    return bound;
+  }
+  for (HWND w : all) {
+    ZANTABLET_PACKET p{};
+    p.size = sizeof p;
+    p.kind = ZANTABLET_PROXIMITY;
+    p.cursor = ZANTABLET_CURSOR_PEN;
+    p.inRange = 0;
+    if (inject(w, &p) == 1) bound.push_back(w);
+  }
+  zqtest::Pump();
+  return bound;
+}
+
+TEST(Automation, ABorderStyleChangeMakesTheWindowAnewAndRebindsTheTablet) {
+  ComPtr<IZanQuilmoAx4> c = NewControl();
+  ASSERT_TRUE(c);
+  ComPtr<IOleWindow> ow = As<IOleWindow>(c.get(), IID_IOleWindow);
+  HWND before = nullptr;
+  ASSERT_EQ(S_OK, ow->GetWindow(&before));
+  TxActiveFormBorderStyle s = afbSingle;
+  ASSERT_EQ(S_OK, c->get_AxBorderStyle(&s));
+  EXPECT_EQ(afbSingle, s) << "the style at creation";
+  const std::vector<HWND> boundBefore = TabletBoundWindows(before);
+  ASSERT_EQ(1u, boundBefore.size()) << "the tablet is bound to the scroll box";
+
+  ASSERT_EQ(S_OK, c->put_AxBorderStyle(afbSunken));
+  ASSERT_EQ(S_OK, c->get_AxBorderStyle(&s));
+  EXPECT_EQ(afbSunken, s);
+  HWND after = nullptr;
+  ASSERT_EQ(S_OK, ow->GetWindow(&after));
+  EXPECT_TRUE(GetWindowLongW(after, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+  EXPECT_FALSE(IsWindow(boundBefore[0])) << "the old scroll box window is gone";
+  const std::vector<HWND> boundAfter = TabletBoundWindows(after);
+  ASSERT_EQ(1u, boundAfter.size()) << "the tablet follows the new scroll box window";
+
+  // The same style again makes nothing anew.
+  ASSERT_EQ(S_OK, c->put_AxBorderStyle(afbSunken));
+  HWND again = nullptr;
+  ow->GetWindow(&again);
+  EXPECT_EQ(after, again);
+  EXPECT_EQ(boundAfter, TabletBoundWindows(again));
+
+  for (long bad : {-1L, 4L, 0x7FFFFFFFL}) {
+    EXPECT_EQ(E_INVALIDARG, c->put_AxBorderStyle(static_cast<TxActiveFormBorderStyle>(bad)));
+    c->get_AxBorderStyle(&s);
+    EXPECT_EQ(afbSunken, s) << "a refused style changes nothing";
+  }
+}
+
+// ---- IObjectSafety and events ----
+
+TEST(ObjectSafety, SafeForUntrustedCallersAndDataOnEverySupportedInterface) {
+  ComPtr<IZanQuilmoAx4> c = NewControl();
+  ASSERT_TRUE(c);
+  ComPtr<IObjectSafety> safety = As<IObjectSafety>(c.get(), IID_IObjectSafety);
+  const DWORD both = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
+  for (const IID* iid : {&IID_IDispatch, &IID_IZanQuilmoAx4, &IID_IPersistPropertyBag, &IID_IPersistStreamInit}) {
+    DWORD supported = 0, enabled = 99;
+    ASSERT_EQ(S_OK, safety->GetInterfaceSafetyOptions(*iid, &supported, &enabled));
+    EXPECT_EQ(both, supported);
+    EXPECT_EQ(0u, enabled);
+  }
+  EXPECT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER, both));
+  DWORD supported = 0, enabled = 0;
+  safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled);
+  EXPECT_EQ(static_cast<DWORD>(INTERFACESAFE_FOR_UNTRUSTED_CALLER), enabled) << "mask AND enabled";
+  supported = enabled = 99;
+  EXPECT_EQ(E_NOINTERFACE, safety->GetInterfaceSafetyOptions(IID_IClassFactory, &supported, &enabled));
+  EXPECT_EQ(0u, supported);
+  EXPECT_EQ(0u, enabled);
+  EXPECT_EQ(E_NOINTERFACE, safety->SetInterfaceSafetyOptions(IID_IClassFactory, both, both));
+  EXPECT_EQ(E_POINTER, safety->GetInterfaceSafetyOptions(IID_IDispatch, nullptr, nullptr));
+}
+
+// An event sink that counts every call it gets.
+class Sink final : public IDispatch {
+ public:
+  explicit Sink(bool isEvents) : isEvents_(isEvents) {}
+  int calls = 0;
+  long refs = 1;
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+        (isEvents_ && IsEqualIID(riid, DIID_IZanQuilmoAx4Events))) {
+      *ppv = this;
+      AddRef();
+      return S_OK;
+    }
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }
+  STDMETHODIMP GetTypeInfoCount(UINT*) override { ++calls; return E_NOTIMPL; }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { ++calls; return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { ++calls; return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    ++calls;
+    return S_OK;
+  }
+
+ private:
+  bool isEvents_;
+};
+
+TEST(Events, AConnectedSinkGetsAValidCookieAndNoCalls) {
+  Sink sink(true), stranger(false);
+  {
+    ComPtr<IZanQuilmoAx4> c = NewControl();
+    ASSERT_TRUE(c);
+    ComPtr<IConnectionPointContainer> cpc = As<IConnectionPointContainer>(c.get(), IID_IConnectionPointContainer);
+    ComPtr<IConnectionPoint> cp;
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, cpc->FindConnectionPoint(IID_IPropertyNotifySink, cp.put()));
+    ASSERT_EQ(S_OK, cpc->FindConnectionPoint(DIID_IZanQuilmoAx4Events, cp.put()));
+    IID iid{};
+    cp->GetConnectionInterface(&iid);
+    EXPECT_TRUE(IsEqualIID(DIID_IZanQuilmoAx4Events, iid));
+    DWORD cookie = 0;
+    EXPECT_EQ(CONNECT_E_CANNOTCONNECT, cp->Advise(&stranger, &cookie)) << "a sink of another interface";
+    ASSERT_EQ(S_OK, cp->Advise(&sink, &cookie));
+    EXPECT_NE(0u, cookie);
+    EXPECT_GT(sink.refs, 1) << "the sink is kept";
+    // Work that would raise events in another control raises none here.
+    c->put_DrawEnabled(0);
+    c->put_DrawAreaAlign(alManual);
+    c->put_DrawAreaWidth(200);
+    c->put_AxBorderStyle(afbSingle);
+    zqtest::Pump();
+    EXPECT_EQ(0, sink.calls);
+    ComPtr<IEnumConnections> conns;
+    ASSERT_EQ(S_OK, cp->EnumConnections(conns.put()));
+    CONNECTDATA cd{};
+    ULONG got = 0;
+    ASSERT_EQ(S_OK, conns->Next(1, &cd, &got));
+    EXPECT_EQ(cookie, cd.dwCookie);
+    if (cd.pUnk) cd.pUnk->Release();
+    conns.reset();
+    EXPECT_EQ(S_OK, cp->Unadvise(cookie));
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, cp->Unadvise(cookie));
+    ASSERT_EQ(S_OK, cp->Advise(&sink, &cookie));  // left connected: released with the control
+  }
+  EXPECT_EQ(1, sink.refs) << "the control let go of the sink";
+  EXPECT_EQ(0, sink.calls);
+}
+
+// ---- persistence ----
+
+// A property bag that records the order in which the control reads and writes.
+class Bag final : public IPropertyBag {
+ public:
+  std::map<std::wstring, VARIANT> values;
+  std::vector<std::wstring> reads, writes;
+  std::wstring abortAt;
+  ~Bag() {
+    for (auto& [k, v] : values) VariantClear(&v);
+  }
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPropertyBag)) ? this : nullptr;
+    return *ppv ? S_OK : E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP Read(LPCOLESTR name, VARIANT* v, IErrorLog*) override {
+    reads.push_back(name);
+    if (abortAt == name) return E_ABORT;
+    auto it = values.find(name);
+    if (it == values.end()) return E_INVALIDARG;
+    return VariantCopy(v, &it->second);
+  }
+  STDMETHODIMP Write(LPCOLESTR name, VARIANT* v) override {
+    writes.push_back(name);
+    VARIANT copy;
+    VariantInit(&copy);
+    VariantCopy(&copy, v);
+    VariantClear(&values[name]);
+    values[name] = copy;
+    return S_OK;
+  }
+  void Set(const wchar_t* name, long v) {
+    VariantClear(&values[name]);
+    values[name] = Long(v);
+  }
+};
+
+const std::vector<std::wstring> kBagOrder = {L"AxBorderStyle",  L"DrawEnabled",   L"PngImageBase64", L"Picture",
+                                             L"DrawAreaAlign", L"DrawAreaWidth", L"DrawAreaHeight"};
+
+TEST(Persistence, APropertyBagRoundTripsInTypeLibraryOrder) {
+  ComPtr<IZanQuilmoAx4> a = NewControl();
+  ASSERT_TRUE(a);
+  a->put_AxBorderStyle(afbRaised);
+  a->put_DrawEnabled(0);
+  a->put_DrawAreaAlign(alManual);
+  a->put_DrawAreaWidth(345);
+  a->put_DrawAreaHeight(123);
+  Bag bag;
+  ComPtr<IPersistPropertyBag> pa = As<IPersistPropertyBag>(a.get(), IID_IPersistPropertyBag);
+  ASSERT_EQ(S_OK, pa->Save(&bag, TRUE, TRUE));
+  // The drawing's members have no value in this version and are left out.
+  EXPECT_EQ((std::vector<std::wstring>{L"AxBorderStyle", L"DrawEnabled", L"DrawAreaAlign", L"DrawAreaWidth",
+                                       L"DrawAreaHeight"}),
+            bag.writes);
+
+  ComPtr<IZanQuilmoAx4> b = NewControl();
+  ComPtr<IPersistPropertyBag> pb = As<IPersistPropertyBag>(b.get(), IID_IPersistPropertyBag);
+  ASSERT_EQ(S_OK, pb->InitNew());
+  ASSERT_EQ(S_OK, pb->Load(&bag, nullptr));
+  EXPECT_EQ(kBagOrder, bag.reads) << "every name asked, in order";
+  TxActiveFormBorderStyle s{};
+  LONG v = 0;
+  b->get_AxBorderStyle(&s);
+  EXPECT_EQ(afbRaised, s);
+  b->get_DrawEnabled(&v);
+  EXPECT_EQ(0, v);
+  b->get_DrawAreaWidth(&v);
+  EXPECT_EQ(345, v);
+  b->get_DrawAreaHeight(&v);
+  EXPECT_EQ(123, v);
+}
+
+TEST(Persistence, APropertyBagLoadSkipsBadValuesStopsOnAbortAndRefusesNull) {
+  ComPtr<IZanQuilmoAx4> c = NewControl();
+  ASSERT_TRUE(c);
+  ComPtr<IPersistPropertyBag> p = As<IPersistPropertyBag>(c.get(), IID_IPersistPropertyBag);
+  EXPECT_EQ(E_POINTER, p->Load(nullptr, nullptr));
+  EXPECT_EQ(E_POINTER, p->Save(nullptr, TRUE, TRUE));
+  Bag bag;
+  bag.Set(L"AxBorderStyle", 77);  // refused by the setter: skipped
+  bag.values[L"PngImageBase64"] = Long(1);
+  bag.Set(L"DrawAreaAlign", 1);
+  bag.Set(L"DrawAreaWidth", -5);  // ignored by the setter
+  bag.Set(L"DrawAreaHeight", 99);
+  ASSERT_EQ(S_OK, p->Load(&bag, nullptr));
+  TxActiveFormBorderStyle s{};
+  LONG v = 0;
+  c->get_AxBorderStyle(&s);
+  EXPECT_EQ(afbSingle, s);
+  c->get_DrawAreaHeight(&v);
+  EXPECT_EQ(99, v) << "the values after a refused one still load";
+
+  Bag aborting;
+  aborting.Set(L"DrawAreaAlign", 0);
+  aborting.Set(L"DrawAreaHeight", 50);
+  aborting.abortAt = L"DrawAreaAlign";
+  EXPECT_EQ(E_FAIL, p->Load(&aborting, nullptr));
+  c->get_DrawAreaHeight(&v);
+  EXPECT_EQ(99, v) << "nothing after the abort is applied";
+  EXPECT_EQ(L"DrawAreaAlign", aborting.reads.back());
+}
+
+// A BMP file of a bitmap filled with one colour.
+std::vector<std::uint8_t> SolidBmp(int w, int h, zq::fw::Color c) {
+  zq::fw::Bitmap b;
+  b.SetSize(w, h);
+  b.GetCanvas().Brush().color = c;
+  b.GetCanvas().FillRect(RECT{0, 0, w, h});
+  return b.ToBmp();
+}
+
+// The stream records (name, bytes of the value) of a saved stream.
+struct Record {
+  std::wstring name;
+  std::uint16_t kind;
+  std::vector<std::uint8_t> value;
+};
+std::vector<Record> ParseRecords(const std::vector<std::uint8_t>& s) {
+  std::vector<Record> out;
+  if (s.size() < 8 || std::memcmp(s.data(), "ZQDP", 4) != 0) return out;
+  std::size_t at = 8;
+  const std::uint16_t count = static_cast<std::uint16_t>(s[6] | s[7] << 8);
+  for (int i = 0; i < count && at + 2 <= s.size(); ++i) {
+    Record r;
+    const std::size_t len = s[at] | s[at + 1] << 8;
+    at += 2;
+    for (std::size_t k = 0; k < len; ++k, at += 2) r.name += static_cast<wchar_t>(s[at] | s[at + 1] << 8);
+    r.kind = static_cast<std::uint16_t>(s[at] | s[at + 1] << 8);
+    const std::uint32_t size = s[at + 2] | s[at + 3] << 8 | s[at + 4] << 16 | static_cast<std::uint32_t>(s[at + 5]) << 24;
+    at += 6;
+    r.value.assign(s.begin() + static_cast<long>(at), s.begin() + static_cast<long>(at + size));
+    at += size;
+    out.push_back(std::move(r));
+  }
+  return out;
+}
+std::vector<std::uint8_t> BuildStream(const std::vector<Record>& records) {
+  std::vector<std::uint8_t> s = {'Z', 'Q', 'D', 'P', 1, 0, static_cast<std::uint8_t>(records.size()), 0};
+  auto u16 = [&](std::size_t v) { s.push_back(v & 255); s.push_back((v >> 8) & 255); };
+  for (const Record& r : records) {
+    u16(r.name.size());
+    for (wchar_t ch : r.name) u16(ch);
+    u16(r.kind);
+    const std::size_t n = r.value.size();
+    u16(n & 0xFFFF);
+    u16(n >> 16);
+    s.insert(s.end(), r.value.begin(), r.value.end());
+  }
+  return s;
+}
+
+// Counts the pixels of a colour in what IViewObject::Draw paints.
+int DrawnPixelsOf(IUnknown* control, int w, int h, COLORREF colour) {
+  ComPtr<IViewObject> view = As<IViewObject>(control, IID_IViewObject);
+  zq::fw::Bitmap target;
+  target.SetSize(w, h);
+  HDC dc = target.GetCanvas().Handle();
+  RECTL bounds{0, 0, w, h};
+  EXPECT_EQ(S_OK, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0));
+  int n = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) n += target.GetCanvas().Pixel(x, y) == colour;
+  return n;
+}
+
+TEST(Persistence, AStreamRoundTripsTheDesignPropertiesInOrder) {
+  ComPtr<IZanQuilmoAx4> a = NewControl();
+  ASSERT_TRUE(a);
+  a->put_AxBorderStyle(afbSunken);
+  a->put_DrawEnabled(0);
+  a->put_DrawAreaAlign(alManual);
+  a->put_DrawAreaWidth(80);
+  a->put_DrawAreaHeight(60);
+  const std::vector<std::uint8_t> saved = zqtest::SavedProperties(a.get());
+  std::vector<Record> records = ParseRecords(saved);
+  std::vector<std::wstring> names;
+  for (const Record& r : records) names.push_back(r.name);
+  EXPECT_EQ((std::vector<std::wstring>{L"Width", L"Height", L"AxBorderStyle2", L"Visible2", L"Enabled2",
+                                       L"DrawEnabled2", L"Picture2", L"DrawAreaAlign2", L"DrawAreaHeight2",
+                                       L"DrawAreaWidth2"}),
+            names);
+  ASSERT_EQ(10u, records.size());
+  // The drawing travels as a bitmap: a red one loads into the drawing.
+  records[6].value = SolidBmp(80, 60, 0x0000FF);
+  ComPtr<IZanQuilmoAx4> b = NewControl();
+  HWND wnd = nullptr;
+  As<IOleWindow>(b.get(), IID_IOleWindow)->GetWindow(&wnd);
+  RECT r{};
+  GetWindowRect(wnd, &r);
+  // Red elsewhere on the control (a colour swatch) is counted before the picture loads.
+  const int redBefore = DrawnPixelsOf(b.get(), r.right - r.left, r.bottom - r.top, RGB(255, 0, 0));
+  ASSERT_EQ(S_OK, zqtest::LoadProperties(b.get(), BuildStream(records)));
+  TxActiveFormBorderStyle s{};
+  LONG v = 0;
+  b->get_AxBorderStyle(&s);
+  EXPECT_EQ(afbSunken, s);
+  b->get_DrawEnabled(&v);
+  EXPECT_EQ(0, v);
+  b->get_DrawAreaAlign(reinterpret_cast<TxCtrlAlign*>(&v));
+  EXPECT_EQ(1, v);
+  b->get_DrawAreaWidth(&v);
+  EXPECT_EQ(80, v);
+  b->get_DrawAreaHeight(&v);
+  EXPECT_EQ(60, v);
+  GetWindowRect(wnd, &r);
+  EXPECT_EQ(redBefore + 80 * 60, DrawnPixelsOf(b.get(), r.right - r.left, r.bottom - r.top, RGB(255, 0, 0)))
+      << "the picture shows in the drawing area, and nowhere else";
+  // Saved again, the same properties come out.
+  const std::vector<Record> again = ParseRecords(zqtest::SavedProperties(b.get()));
+  ASSERT_EQ(10u, again.size());
+  for (std::size_t i = 0; i < again.size(); ++i)
+    if (i != 6) {
+      EXPECT_EQ(records[i].value, again[i].value) << zqtest::Narrow(records[i].name);
+    }
+  EXPECT_EQ(records[6].value.size(), again[6].value.size());
+}
+
+TEST(Persistence, ForeignOrCutOffStreamsAreRefusedAndChangeNothing) {
+  ComPtr<IZanQuilmoAx4> a = NewControl();
+  ASSERT_TRUE(a);
+  a->put_DrawAreaAlign(alManual);
+  a->put_DrawAreaWidth(90);
+  a->put_DrawAreaHeight(70);
+  a->put_DrawEnabled(0);
+  const std::vector<std::uint8_t> saved = zqtest::SavedProperties(a.get());
+  ASSERT_GT(saved.size(), 40u);
+
+  ComPtr<IZanQuilmoAx4> b = NewControl();
+  const std::vector<std::uint8_t> fresh = zqtest::SavedProperties(b.get());
+  auto expectUnchanged = [&](const char* what) {
+    EXPECT_EQ(fresh, zqtest::SavedProperties(b.get())) << what;
+  };
+  for (std::size_t cut = 0; cut < saved.size(); cut += (cut < 64 ? 1 : 97)) {
+    std::vector<std::uint8_t> part(saved.begin(), saved.begin() + static_cast<long>(cut));
+    EXPECT_FAILED(zqtest::LoadProperties(b.get(), part)) << "cut at " << cut;
+  }
+  expectUnchanged("after truncated streams");
+  std::vector<std::uint8_t> foreign = saved;
+  foreign[0] = 'X';
+  EXPECT_FAILED(zqtest::LoadProperties(b.get(), foreign));
+  EXPECT_FALSE(zqtest::LastErrorDescription().empty()) << "the refusal says why";
+  std::vector<std::uint8_t> newer = saved;
+  newer[4] = 2;
+  EXPECT_FAILED(zqtest::LoadProperties(b.get(), newer));
+  std::vector<std::uint8_t> hugeRecord = saved;
+  // The first record's size claims 2 GiB.
+  const std::size_t sizeAt = 8 + 2 + 2 * 5 + 2;
+  hugeRecord[sizeAt + 3] = 0x7F;
+  EXPECT_FAILED(zqtest::LoadProperties(b.get(), hugeRecord));
+  std::vector<std::uint8_t> garbage(5000);
+  for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<std::uint8_t>(i * 7919 >> 3);
+  EXPECT_FAILED(zqtest::LoadProperties(b.get(), garbage));
+  expectUnchanged("after foreign streams");
+}
+
+TEST(Persistence, AStorageKeepsTheStreamUnderItsName) {
+  ComPtr<IZanQuilmoAx4> a = NewControl();
+  ASSERT_TRUE(a);
+  a->put_DrawAreaAlign(alManual);
+  a->put_DrawAreaWidth(111);
+  ComPtr<ILockBytes> bytes;
+  ComPtr<IStorage> storage;
+  ASSERT_EQ(S_OK, CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.put()));
+  ASSERT_EQ(S_OK, StgCreateDocfileOnILockBytes(bytes.get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                                               storage.put()));
+  ComPtr<IPersistStorage> pa = As<IPersistStorage>(a.get(), IID_IPersistStorage);
+  ASSERT_EQ(S_OK, pa->Save(storage.get(), FALSE));
+  ASSERT_EQ(S_OK, pa->SaveCompleted(nullptr));
+  ComPtr<IStream> stream;
+  ASSERT_EQ(S_OK, storage->OpenStream(L"CONTROLSAVESTREAM", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.put()));
+  stream.reset();
+  ComPtr<IZanQuilmoAx4> b = NewControl();
+  ComPtr<IPersistStorage> pb = As<IPersistStorage>(b.get(), IID_IPersistStorage);
+  ASSERT_EQ(S_OK, pb->Load(storage.get()));
+  LONG v = 0;
+  b->get_DrawAreaWidth(&v);
+  EXPECT_EQ(111, v);
+  CLSID clsid{};
+  ASSERT_EQ(S_OK, pb->GetClassID(&clsid));
+  EXPECT_TRUE(IsEqualCLSID(CLSID_ZanQuilmoAx4, clsid));
+}
+
+// ---- its picture ----
+
+TEST(Picture, ViewAndDataObjectsShowTheControl) {
+  ComPtr<IZanQuilmoAx4> c = NewControl();
+  ASSERT_TRUE(c);
+  c->put_DrawAreaAlign(alManual);
+  c->put_DrawAreaWidth(100);
+  c->put_DrawAreaHeight(50);
+  HWND wnd = nullptr;
+  As<IOleWindow>(c.get(), IID_IOleWindow)->GetWindow(&wnd);
+  RECT r{};
+  GetWindowRect(wnd, &r);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  EXPECT_GE(DrawnPixelsOf(c.get(), w, h, RGB(255, 255, 255)), 100 * 50) << "the white drawing";
+
+  ComPtr<IDataObject> data = As<IDataObject>(c.get(), IID_IDataObject);
+  FORMATETC f{CF_BITMAP, nullptr, DVASPECT_CONTENT, -1, TYMED_GDI};
+  EXPECT_EQ(S_OK, data->QueryGetData(&f));
+  STGMEDIUM m{};
+  ASSERT_EQ(S_OK, data->GetData(&f, &m));
+  BITMAP bm{};
+  ASSERT_TRUE(GetObjectW(m.hBitmap, sizeof bm, &bm));
+  EXPECT_EQ(w, bm.bmWidth);
+  EXPECT_EQ(h, bm.bmHeight);
+  ReleaseStgMedium(&m);
+  FORMATETC text{CF_UNICODETEXT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+  EXPECT_EQ(DV_E_FORMATETC, data->QueryGetData(&text));
+  EXPECT_FAILED(data->GetData(&text, &m));
+
+  DWORD misc = 0;
+  ASSERT_EQ(S_OK, As<IOleObject>(c.get(), IID_IOleObject)->GetMiscStatus(DVASPECT_CONTENT, &misc));
+  EXPECT_EQ(0x32191u, misc);
+  ComPtr<ISpecifyPropertyPages> pages = As<ISpecifyPropertyPages>(c.get(), IID_ISpecifyPropertyPages);
+  CAUUID list{5, reinterpret_cast<GUID*>(1)};
+  ASSERT_EQ(S_OK, pages->GetPages(&list));
+  EXPECT_EQ(0u, list.cElems);
+  CoTaskMemFree(list.pElems);
+}
+
+}  // namespace
