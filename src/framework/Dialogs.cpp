@@ -29,7 +29,7 @@ MsgResult SystemDialogs::Message(HWND owner, const std::wstring& text, const std
     case MsgIcon::Question: type |= MB_ICONQUESTION; break;
     case MsgIcon::None: break;
   }
-  if (!owner) type |= MB_TASKMODAL;
+  if (!owner) type |= MB_TASKMODAL | MB_SETFOREGROUND;  // a box of nobody's comes to the front
   switch (MessageBoxW(owner, text.c_str(), caption.empty() ? nullptr : caption.c_str(), type)) {
     case IDYES: return MsgResult::Yes;
     case IDNO: return MsgResult::No;

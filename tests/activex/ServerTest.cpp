@@ -345,3 +345,70 @@ TEST(ClassFactory, AHundredControlsLeaveNoWindowsOrGdiObjects) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- a control that cannot be made ----
+
+// What the message box said, read and closed by a timer that the box's own message loop
+// runs.
+struct SeenBox {
+  std::wstring caption, text;
+  LONG style = 0;
+};
+SeenBox g_seen;
+void CALLBACK CloseBox(HWND, UINT, UINT_PTR, DWORD) {
+  HWND box = FindWindowW(L"#32770", L"DAX エラー");
+  if (!box || !IsWindowVisible(box)) return;
+  wchar_t text[512] = L"";
+  GetDlgItemTextW(box, 0xFFFF, text, 512);
+  g_seen.caption = L"DAX エラー";
+  g_seen.text = text;
+  g_seen.style = GetWindowLongW(box, GWL_STYLE);
+  EXPECT_EQ(nullptr, GetWindow(box, GW_OWNER)) << "a box without owner";
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
+using ServerCall = HRESULT(STDAPICALLTYPE*)();
+HRESULT CallServer(const char* variable, const char* name) {
+  HMODULE m = LoadLibraryW(zqtest::EnvDir(variable).c_str());
+  auto f = m ? reinterpret_cast<ServerCall>(reinterpret_cast<void*>(GetProcAddress(m, name))) : nullptr;
+  return f ? f() : E_FAIL;
+}
+
+TEST(ClassFactory, AControlThatCannotBeMadeShowsTheDaxErrorBox) {
+  // A copy of the control alone in a folder, with its companions neither registered nor
+  // beside it: the form cannot host them.
+  zqtest::EnsureCom();
+  const std::wstring lone = CopyModuleInto(L"zq lone control");
+  ASSERT_EQ(S_OK, CallServer("ZQ_PBRUSH_OCX", "DllUnregisterServer"));
+  ASSERT_EQ(S_OK, CallServer("ZQ_TABLET_OCX", "DllUnregisterServer"));
+  HMODULE m = LoadLibraryW(lone.c_str());
+  ASSERT_NE(nullptr, m);
+  auto get = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(m, "DllGetClassObject")));
+  ComPtr<IClassFactory> f;
+  ASSERT_EQ(S_OK, get(CLSID_ZanQuilmoAx4, IID_IClassFactory, f.put_void()));
+  const int windows = ThreadWindows();
+  g_seen = {};
+  const UINT_PTR timer = SetTimer(nullptr, 0, 30, &CloseBox);
+  void* p = reinterpret_cast<void*>(1);
+  const HRESULT hr = f->CreateInstance(nullptr, IID_IUnknown, &p);
+  KillTimer(nullptr, timer);
+  EXPECT_EQ(E_UNEXPECTED, hr);
+  EXPECT_EQ(nullptr, p);
+  EXPECT_EQ(L"DAX エラー", g_seen.caption) << "the box was shown";
+  EXPECT_NE(std::wstring::npos, g_seen.text.find(L".ocx")) << "names the missing module: " << zqtest::Narrow(g_seen.text);
+  // A full stop follows a message whose last character sorts after ".".
+  ASSERT_GE(g_seen.text.size(), 2u);
+  const wchar_t last = g_seen.text.back(), before = g_seen.text[g_seen.text.size() - 2];
+  EXPECT_TRUE(last < L'.' || (last == L'.' && before > L'.')) << zqtest::Narrow(g_seen.text);
+  zqtest::Pump();
+  EXPECT_EQ(windows, ThreadWindows()) << "the half-made control left no window";
+  f.reset();
+  auto canUnload = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(GetProcAddress(m, "DllCanUnloadNow")));
+  EXPECT_EQ(S_OK, canUnload());
+  EXPECT_EQ(S_OK, CallServer("ZQ_PBRUSH_OCX", "DllRegisterServer"));
+  EXPECT_EQ(S_OK, CallServer("ZQ_TABLET_OCX", "DllRegisterServer"));
+}
+
+}  // namespace
