@@ -483,10 +483,13 @@ class Tablet final : public zq::fw::DualDispatch<IZanTabletCtl>, public zq::fw::
     return {p.x - origin.x * 4, p.y - origin.y * 4};
   }
 
-  std::vector<VARIANT> Args(const ZANTABLET_PACKET& p, int bfSw) const {
+  struct PenArgs {
+    VARIANT v[8];
+  };
+  PenArgs Args(const ZANTABLET_PACKET& p, int bfSw) const {
     const POINT q = ClientQuarter(p);
-    return {Long(q.x), Long(q.y), Long(bfSw), Long(p.pressure), Long(p.wheel),
-            Short(p.azimuth), Short(p.altitude), Short(p.twist)};
+    return {{Long(q.x), Long(q.y), Long(bfSw), Long(p.pressure), Long(p.wheel), Short(p.azimuth), Short(p.altitude),
+             Short(p.twist)}};
   }
 
   static int Switches(int buttons) {
@@ -539,7 +542,11 @@ class Tablet final : public zq::fw::DualDispatch<IZanTabletCtl>, public zq::fw::
     }
   }
 
-  void Fire(DISPID id, const ZANTABLET_PACKET& p) { FireEvent(id, Args(p, Switches(p.buttons))); }
+  // Pen events go out without allocating anything: they come at the device's report rate.
+  void Fire(DISPID id, const ZANTABLET_PACKET& p) {
+    const PenArgs a = Args(p, Switches(p.buttons));
+    FireEvent(id, a.v, 8);
+  }
 
   // Ends a stroke in progress with its up event at the last position.
   void EndContact() {

@@ -14,7 +14,7 @@ namespace {
 
 constexpr DISPID kInputEnabled = 1, kDeviceStatus = 2, kPreventBehindWriting = 4, kPreventMouseEvents = 5,
                  kPacketExtra = 6, kCursorMode = 19;
-constexpr DISPID kPenDown = 4, kPenMove = 5, kPenUp = 6, kPenDetected = 11;
+constexpr DISPID kEraserDown = 1, kEraserUp = 2, kPenDown = 4, kPenMove = 5, kPenUp = 6, kPenDetected = 11;
 
 long GetLong(IDispatch* d, DISPID id, const char* what) {
   fw::Variant v;
@@ -61,20 +61,28 @@ class TZanTabletCtl4::Sink final : public IDispatch, public fw::RefCounted {
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
     if (!owner_ || !params) return S_OK;
-    // The arguments arrive last one first.
-    std::vector<long> a;
-    for (UINT i = params->cArgs; i-- > 0;) {
+    // The arguments arrive last one first. No event has more than eight, and nothing is
+    // allocated on the way: pen moves arrive at the tablet's report rate.
+    long a[8] = {};
+    const UINT n = params->cArgs;
+    if (n > 8) return S_OK;
+    for (UINT i = 0; i < n; ++i) {
       VARIANT v;
       VariantInit(&v);
-      if (FAILED(VariantChangeType(&v, &params->rgvarg[i], 0, VT_I4))) return DISP_E_TYPEMISMATCH;
-      a.push_back(v.lVal);
+      if (FAILED(VariantChangeType(&v, &params->rgvarg[n - 1 - i], 0, VT_I4))) return DISP_E_TYPEMISMATCH;
+      a[i] = v.lVal;
     }
     try {
       TZanTabletCtl4& t = *owner_;
-      const PenEvent* pen = id == kPenDown ? &t.OnPenDown : id == kPenMove ? &t.OnPenMove : id == kPenUp ? &t.OnPenUp : nullptr;
-      if (pen && a.size() == 8 && *pen)
+      const PenEvent* pen = id == kPenDown     ? &t.OnPenDown
+                            : id == kPenMove   ? &t.OnPenMove
+                            : id == kPenUp     ? &t.OnPenUp
+                            : id == kEraserDown ? &t.OnEraserDown
+                            : id == kEraserUp  ? &t.OnEraserUp
+                                               : nullptr;
+      if (pen && n == 8 && *pen)
         (*pen)(t, a[0], a[1], a[2], a[3], a[4], static_cast<short>(a[5]), static_cast<short>(a[6]), static_cast<short>(a[7]));
-      else if (id == kPenDetected && a.size() == 3 && t.OnPenDetected)
+      else if (id == kPenDetected && n == 3 && t.OnPenDetected)
         t.OnPenDetected(t, a[0], a[1], a[2]);
     } catch (...) {
       fw::HandleException();
@@ -101,7 +109,7 @@ TZanTabletCtl4::TZanTabletCtl4(fw::WinControl* parent, std::wstring name, const 
 }
 
 TZanTabletCtl4::~TZanTabletCtl4() {
-  OnPenDown = OnPenMove = OnPenUp = nullptr;
+  OnPenDown = OnPenMove = OnPenUp = OnEraserDown = OnEraserUp = nullptr;
   OnPenDetected = nullptr;
   sink_->Orphan();
   sink_->Release();

@@ -1,7 +1,7 @@
 // The tablet input component as the control drives it: a child ActiveX control of the
 // drawing panel, methods through the interface's function table, properties by DISPID,
-// and the events the control listens to (PenDown, PenMove, PenUp, PenDetected) through
-// its connection point. A failing call throws fw::Error.
+// and the events the control listens to (PenDown, PenMove, PenUp, PenDetected, and the
+// pen's eraser end: EraserDown, EraserUp) through its connection point. A failing call throws fw::Error.
 #pragma once
 
 #include <windows.h>
@@ -27,6 +27,8 @@ class TZanTabletCtl4 : public fw::OleControl {
                                       short nAzimth, short nAltitude, short nTwist)>;
   using DetectEvent = std::function<void(TZanTabletCtl4& sender, long bDetected, long nType, long nID)>;
   PenEvent OnPenDown, OnPenMove, OnPenUp;
+  // The eraser end of the pen touches or leaves (moves in between arrive as OnPenMove).
+  PenEvent OnEraserDown, OnEraserUp;
   DetectEvent OnPenDetected;
 
   void EnableInput(long on);

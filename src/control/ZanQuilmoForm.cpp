@@ -73,7 +73,7 @@ ZanQuilmoForm::ZanQuilmoForm(HINSTANCE resources) : fw::Form(L"ZanQuilmoAx4"), r
 
 ZanQuilmoForm::~ZanQuilmoForm() {
   Timer.OnTimer = nullptr;
-  ZanTCtl->OnPenDown = ZanTCtl->OnPenMove = ZanTCtl->OnPenUp = nullptr;
+  ZanTCtl->OnPenDown = ZanTCtl->OnPenMove = ZanTCtl->OnPenUp = ZanTCtl->OnEraserDown = ZanTCtl->OnEraserUp = nullptr;
   ZanTCtl->OnPenDetected = nullptr;
 }
 
@@ -254,6 +254,13 @@ void ZanQuilmoForm::Wire() {
     ZanTCtl4PenUp(t, x, y, sw, p, w, az, al, tw);
   };
   ZanTCtl->OnPenDetected = [this](TZanTabletCtl4& t, long d, long type, long id) { ZanTCtl4PenDetected(t, d, type, id); };
+  // The pen's eraser end erases, as tablet users expect.
+  ZanTCtl->OnEraserDown = [this](TZanTabletCtl4& t, long x, long y, long sw, long p, long w, short az, short al, short tw) {
+    ZanTCtl4EraserDown(t, x, y, sw, p, w, az, al, tw);
+  };
+  ZanTCtl->OnEraserUp = [this](TZanTabletCtl4& t, long x, long y, long sw, long p, long w, short az, short al, short tw) {
+    ZanTCtl4EraserUp(t, x, y, sw, p, w, az, al, tw);
+  };
 }
 
 }  // namespace zq

@@ -129,6 +129,8 @@ class ZanQuilmoForm : public fw::Form {
   virtual void ZanTCtl4PenMove(TZanTabletCtl4&, long, long, long, long, long, short, short, short) {}
   virtual void ZanTCtl4PenUp(TZanTabletCtl4&, long, long, long, long, long, short, short, short) {}
   virtual void ZanTCtl4PenDetected(TZanTabletCtl4&, long, long, long) {}
+  virtual void ZanTCtl4EraserDown(TZanTabletCtl4&, long, long, long, long, long, short, short, short) {}
+  virtual void ZanTCtl4EraserUp(TZanTabletCtl4&, long, long, long, long, long, short, short, short) {}
 
  private:
   void BuildTopPalette();

@@ -10,7 +10,14 @@ TZanQuilmoAx4::~TZanQuilmoAx4() {
   // destruction still raises find the bitmaps gone and leave them alone.
   Destroying();
   destroyed_ = true;
+  *alive_ = false;
   Timer.SetEnabled(false);
+}
+
+bool TZanQuilmoAx4::DeliverWaitingMessages() {
+  const std::shared_ptr<bool> alive = alive_;
+  fw::ProcessMessages();
+  return *alive && !destroyed_;
 }
 
 void TZanQuilmoAx4::Initialize() {

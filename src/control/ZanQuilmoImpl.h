@@ -5,6 +5,10 @@
 // One class, its concerns in files of their own:
 //   ZanQuilmoImpl.cpp         set-up, tablet attachment, the history timer, teardown
 //   DrawingArea.cpp           layout, alignment modes, resizing the area and its bitmaps
+//   Palette.cpp               tools, pen media and widths, shape kinds, fill styles, colours
+//   PointerInput.cpp          mouse and tablet input, the stroke phases
+//   Strokes.cpp               stroke steps through the brush and eraser, pen set-ups
+//   ToolActions.cpp           what bucket, text, shape and placement do on the drawing
 //   ../image/UndoHistory.cpp  snapshots, undo, refreshing and whitening the layers
 //
 // Drawing size. A drawing area is at most kMaxDrawSide pixels a side and kMaxDrawPixels
@@ -28,6 +32,8 @@ inline constexpr long long kMaxDrawPixels = 4096LL * 4096LL;
 extern const wchar_t kAreaSizeError[];
 // The error text of a drawing-area size beyond the limits.
 extern const wchar_t kAreaTooLarge[];
+// The message of a failed image placement.
+extern const wchar_t kPasteError[];
 
 class TZanQuilmoAx4 : public ZanQuilmoForm {
  public:
@@ -90,6 +96,57 @@ class TZanQuilmoAx4 : public ZanQuilmoForm {
   // Snapshots taken since the control was created (for diagnostics and tests).
   int SnapshotCount() const { return snapshots_; }
 
+  // Tool palette.
+  void sbtnPenClick(Control& sender) override;
+  void sbtnErsClick(Control& sender) override;
+  void sbtnBucClick(Control& sender) override;
+  void sbtnTextClick(Control& sender) override;
+  void sbtnShapeClick(Control& sender) override;
+  void imgOikInkClick(Control& sender) override;
+  void imgWaterInkClick(Control& sender) override;
+  void imgColoredPencilClick(Control& sender) override;
+  void imgCrayonClick(Control& sender) override;
+  void imgWaterPaintClick(Control& sender) override;
+  void imgOilPaintClick(Control& sender) override;
+  void imgAirBrushClick(Control& sender) override;
+  void imgPen32Click(Control& sender) override;
+  void imgPen22Click(Control& sender) override;
+  void imgPen14Click(Control& sender) override;
+  void imgPen08Click(Control& sender) override;
+  void imgPen03Click(Control& sender) override;
+  void imgPen02Click(Control& sender) override;
+  void imgPen01Click(Control& sender) override;
+  void imgRectClick(Control& sender) override;
+  void imgRRectClick(Control& sender) override;
+  void imgEllipseClick(Control& sender) override;
+  void imgLineClick(Control& sender) override;
+  void imgTriClick(Control& sender) override;
+  void imgFillClick(Control& sender) override;
+  void imgFrameClick(Control& sender) override;
+  void imgFrameTPClick(Control& sender) override;
+  void shpCol1MouseDown(Control& sender, MouseButton b, ShiftState s, int x, int y) override;
+  void shpColLMouseDown(Control& sender, MouseButton b, ShiftState s, int x, int y) override;
+  // Enters image placement (a loaded image waits to be placed by the user).
+  void BeginPlacement();
+  // Back to the pen tool, with everything its button does.
+  void SelectPenTool();
+
+  // Pointer input.
+  void imgDrawMouseDown(Control& sender, MouseButton b, ShiftState s, int x, int y) override;
+  void imgDrawMouseMove(Control& sender, ShiftState s, int x, int y) override;
+  void imgDrawMouseUp(Control& sender, MouseButton b, ShiftState s, int x, int y) override;
+  void ZanTCtl4PenDown(TZanTabletCtl4& t, long x, long y, long bfSw, long p, long nWheel, short nAzimth,
+                       short nAltitude, short nTwist) override;
+  void ZanTCtl4PenMove(TZanTabletCtl4& t, long x, long y, long bfSw, long p, long nWheel, short nAzimth,
+                       short nAltitude, short nTwist) override;
+  void ZanTCtl4PenUp(TZanTabletCtl4& t, long x, long y, long bfSw, long p, long nWheel, short nAzimth,
+                     short nAltitude, short nTwist) override;
+  void ZanTCtl4PenDetected(TZanTabletCtl4& t, long bDetected, long nType, long nID) override;
+  void ZanTCtl4EraserDown(TZanTabletCtl4& t, long x, long y, long bfSw, long p, long nWheel, short nAzimth,
+                          short nAltitude, short nTwist) override;
+  void ZanTCtl4EraserUp(TZanTabletCtl4& t, long x, long y, long bfSw, long p, long nWheel, short nAzimth,
+                        short nAltitude, short nTwist) override;
+
  protected:
   void pnlImgResize(Control& sender) override;
   void scrbxImgResize(Control& sender) override;
@@ -104,6 +161,36 @@ class TZanQuilmoAx4 : public ZanQuilmoForm {
   void ResizeAreaBitmaps(int width, int height);
   bool HistoryReady() const { return FUndoDrawBmp && FUndoTextureBmp && FLastDrawBmp && FLastTextureBmp; }
   fw::Bitmap& DrawBitmap() { return imgDraw->GetPicture().GetBitmap(); }
+
+  // Palette helpers.
+  bool PlacementPending();  // true while an image waits to be placed; then presses sbtnBGI again
+  void ShowToolPanels(int tool);
+  void ArrangePenSizes(int setNo);
+  void SwitchTabletInput(long on);  // EnableInput when the tablet is ready and not so already
+  void ChooseMedium(int medium, Control& button);
+  void ChooseWidth(int width, Control& button);
+  void ChooseShapeKind(int kind, Control& button);
+  void ChooseFillStyle(int style, Control& button);
+  void AfterColourChoice();
+  fw::Image* PenWidthButton(int width) const;
+
+  // One stroke step: a point in quarter pixels of the drawing to the brush or the eraser.
+  virtual void DrawStrokePoint(long x, long y, long pressure, long extra, bool first);
+  void SetupPen(int setup);
+  // Whether a tablet point (quarter pixels of the scroll box) lies over the visible drawing.
+  bool TabletPointOnDrawing(long x, long y);
+  // Delivers waiting messages; false when the control was destroyed meanwhile.
+  bool DeliverWaitingMessages();
+
+  // The other tools' work on the drawing.
+  void BucketFill(int x, int y);
+  void BeginTextDrag(int x, int y);
+  void TextDragMove(int x, int y);
+  void FinishTextDrag(int x, int y);
+  void ShapeDragMove(ShiftState shift, int x, int y);
+  void FinishShapeDrag(ShiftState shift, int x, int y);
+  void PlacementMove(int x, int y);
+  int PasteImage(int x, int y, int mode);
   fw::Bitmap& TextureBitmap() { return imgTexture->GetPicture().GetBitmap(); }
 
   // Fields, in the form's order.
@@ -122,6 +209,9 @@ class TZanQuilmoAx4 : public ZanQuilmoForm {
 
  private:
   bool destroyed_ = false;  // teardown has begun: handlers leave the bitmaps alone
+  // False once the object is gone: a handler that delivers messages (which may destroy the
+  // control) checks it afterwards.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   int snapshots_ = 0;
 };
 

@@ -96,10 +96,34 @@ STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) {
 std::size_t ConnectionPoint::SinkCount() const { return sinks_.size(); }
 
 void ConnectionPoint::Fire(DISPID id, const std::vector<VARIANT>& args) {
+  Fire(id, args.data(), static_cast<UINT>(args.size()));
+}
+
+void ConnectionPoint::Fire(DISPID id, const VARIANT* args, UINT count) {
+  // Events may come at a device's report rate: up to kMaxInlineArgs arguments and sinks
+  // are handled without allocating.
+  constexpr UINT kMaxInline = 16;
+  VARIANT inlineArgs[kMaxInline];
+  std::vector<VARIANT> spill;
+  VARIANT* reversed = inlineArgs;
+  if (count > kMaxInline) {
+    spill.resize(count);
+    reversed = spill.data();
+  }
   // IDispatch::Invoke takes the arguments last one first.
-  std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-  DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+  for (UINT i = 0; i < count; ++i) reversed[i] = args[count - 1 - i];
+  DISPPARAMS params{count ? reversed : nullptr, nullptr, count, 0};
   // A sink may disconnect while it is called: call a snapshot.
+  const std::size_t n = sinks_.size();
+  if (n <= kMaxInline) {
+    IDispatch* snapshot[kMaxInline];
+    for (std::size_t i = 0; i < n; ++i) (snapshot[i] = sinks_[i].sink)->AddRef();
+    for (std::size_t i = 0; i < n; ++i) {
+      snapshot[i]->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+      snapshot[i]->Release();
+    }
+    return;
+  }
   std::vector<ComPtr<IDispatch>> snapshot;
   for (const Sink& s : sinks_) snapshot.emplace_back(s.sink);
   for (auto& s : snapshot) s->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
@@ -227,7 +251,11 @@ HRESULT InvisibleControl::QueryControl(REFIID riid, void** ppv) {
 }
 
 void InvisibleControl::FireEvent(DISPID id, const std::vector<VARIANT>& args) {
-  if (freeze_ == 0 && HasSource()) cp_.Fire(id, args);
+  FireEvent(id, args.data(), static_cast<UINT>(args.size()));
+}
+
+void InvisibleControl::FireEvent(DISPID id, const VARIANT* args, UINT count) {
+  if (freeze_ == 0 && HasSource()) cp_.Fire(id, args, count);
 }
 
 STDMETHODIMP InvisibleControl::GetClassID(CLSID* clsid) { return GetUserClassID(clsid); }

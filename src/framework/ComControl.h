@@ -35,6 +35,7 @@ class ConnectionPoint final : public IConnectionPoint {
 
   // Calls every connected sink: `args` in the order of the event's parameters.
   void Fire(DISPID id, const std::vector<VARIANT>& args);
+  void Fire(DISPID id, const VARIANT* args, UINT count);
   // Told of a sink that connects (it may refuse it with a failure) and of one that goes
   // (with null).
   std::function<HRESULT(IUnknown* sink)> onSinkChanged;
@@ -123,6 +124,7 @@ class InvisibleControl : public IOleObject,
   HRESULT QueryControl(REFIID riid, void** ppv);
   // Fires an event unless events are frozen.
   void FireEvent(DISPID id, const std::vector<VARIANT>& args);
+  void FireEvent(DISPID id, const VARIANT* args, UINT count);
   bool HasSource() const { return !IsEqualIID(source_, IID_NULL); }
   IOleClientSite* Site() const { return site_.get(); }
   ITypeInfo* InterfaceInfo() const { return ifaceInfo_.get(); }

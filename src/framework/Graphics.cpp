@@ -87,9 +87,15 @@ void Canvas::CountHandle(int delta) { g_openCanvasHandles += delta; }
 long Canvas::OpenHandles() { return g_openCanvasHandles.load(); }
 long Bitmap::LiveCount() { return g_liveBitmaps.load(); }
 
-Canvas::Canvas() { InitializeCriticalSection(&lock_); }
+// The lock needs no debug information: canvases are made per pointer event, and nothing
+// on that path may allocate.
+Canvas::Canvas() { InitializeCriticalSectionEx(&lock_, 0, CRITICAL_SECTION_NO_DEBUG_INFO); }
 
-Canvas::Canvas(HDC borrowed) : dc_(borrowed) { InitializeCriticalSection(&lock_); }
+Canvas::Canvas(HDC borrowed) : dc_(borrowed) { InitializeCriticalSectionEx(&lock_, 0, CRITICAL_SECTION_NO_DEBUG_INFO); }
+
+Canvas::Canvas(HDC borrowed, PassThrough) : dc_(borrowed), font_{} {
+  InitializeCriticalSectionEx(&lock_, 0, CRITICAL_SECTION_NO_DEBUG_INFO);
+}
 
 Canvas::~Canvas() {
   DetachHandle();

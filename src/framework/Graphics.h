@@ -55,6 +55,10 @@ class Canvas {
  public:
   // A canvas on a device context that someone else owns (a window's, say).
   explicit Canvas(HDC borrowed);
+  // A canvas that only hands a borrowed device context on (and is locked around that):
+  // made without allocating anything, with the system's font until one is set.
+  enum PassThrough { kPassThrough };
+  Canvas(HDC borrowed, PassThrough);
   virtual ~Canvas();
   Canvas(const Canvas&) = delete;
   Canvas& operator=(const Canvas&) = delete;

@@ -1,0 +1,91 @@
+// TZanQuilmoAx4: pressure strokes. Every point of a stroke reaches the brush or the eraser
+// through DrawStrokePoint, which hands the component the panel's window device context and
+// the drawing bitmap's: the component paints the new piece into both, so it shows at once
+// and the panel is never repainted during a stroke. Nothing here allocates: a point costs
+// one window device context and one canvas on the stack.
+#include "ZanQuilmoImpl.h"
+
+namespace zq {
+
+namespace {
+
+// The window device context of one stroke step, released whatever happens.
+class WindowDC {
+ public:
+  explicit WindowDC(HWND wnd) : wnd_(wnd), dc_(GetDC(wnd)) {
+    if (!dc_) throw fw::Error("GetDC failed for the drawing panel");
+  }
+  ~WindowDC() { ReleaseDC(wnd_, dc_); }
+  WindowDC(const WindowDC&) = delete;
+  WindowDC& operator=(const WindowDC&) = delete;
+  HDC get() const { return dc_; }
+
+ private:
+  HWND wnd_;
+  HDC dc_;
+};
+
+}  // namespace
+
+void TZanQuilmoAx4::DrawStrokePoint(long x, long y, long pressure, long extra, bool first) {
+  WindowDC window(pnlImg->Handle());
+  fw::Canvas screen(window.get(), fw::Canvas::kPassThrough);
+  fw::Canvas& drawing = imgDraw->GetCanvas();
+  fw::CanvasLock drawingLock(drawing);
+  fw::CanvasLock screenLock(screen);
+  HDC bitmap = drawing.Handle();
+  if (CurrentTool == kToolEraser || StrokePhase == kPhaseTabletEraser) {
+    fw::CanvasLock backgroundLock(imgTexture->GetCanvas());
+    if (first) {
+      ZanPErs->SetMaxLineWidth(static_cast<short>(PenWidth));
+      ZanPErs->BeginStroke(window.get(), bitmap, x, y, pressure);
+    } else {
+      ZanPErs->ContinueStroke(window.get(), bitmap, x, y, pressure, extra);
+    }
+  } else if (first) {
+    ZanPBrs->SetColor(PenColor);
+    ZanPBrs->SetMaxLineWidth(static_cast<short>(PenWidth));
+    ZanPBrs->BeginStroke(window.get(), bitmap, x, y, pressure);
+  } else {
+    ZanPBrs->ContinueStroke(window.get(), bitmap, x, y, pressure, extra);
+  }
+}
+
+void TZanQuilmoAx4::SetupPen(int setup) {
+  fw::Canvas& c = imgDraw->GetCanvas();
+  fw::CanvasLock lock(c);
+  fw::PenState& pen = c.Pen();
+  fw::BrushState& brush = c.Brush();
+  pen.style = fw::PenStyle::Solid;
+  pen.mode = fw::PenMode::Copy;
+  switch (setup) {
+    case 1:  // filled
+      pen.color = PenColor;
+      pen.width = 1;
+      brush.style = fw::BrushStyle::Solid;
+      brush.color = PenColor;
+      break;
+    case 2:  // frame, white inside
+      pen.color = PenColor;
+      pen.width = PenWidth;
+      brush.style = fw::BrushStyle::Solid;
+      brush.color = BackColor;
+      break;
+    case 3:  // frame, the inside left alone
+      pen.color = PenColor;
+      pen.width = PenWidth;
+      brush.style = fw::BrushStyle::Clear;
+      break;
+    case 4:  // the rubber band: dotted, inverting
+      pen.style = fw::PenStyle::Dot;
+      pen.mode = fw::PenMode::Xor;
+      pen.color = BackColor;
+      pen.width = 1;
+      brush.style = fw::BrushStyle::Clear;
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace zq
