@@ -87,20 +87,15 @@ void Canvas::CountHandle(int delta) { g_openCanvasHandles += delta; }
 long Canvas::OpenHandles() { return g_openCanvasHandles.load(); }
 long Bitmap::LiveCount() { return g_liveBitmaps.load(); }
 
-// The lock needs no debug information: canvases are made per pointer event, and nothing
-// on that path may allocate.
-Canvas::Canvas() { InitializeCriticalSectionEx(&lock_, 0, CRITICAL_SECTION_NO_DEBUG_INFO); }
+// Canvases are made per pointer event: making one allocates nothing and makes no system
+// object (the lock is a slim reader/writer lock, which needs neither).
+Canvas::Canvas() = default;
 
-Canvas::Canvas(HDC borrowed) : dc_(borrowed) { InitializeCriticalSectionEx(&lock_, 0, CRITICAL_SECTION_NO_DEBUG_INFO); }
+Canvas::Canvas(HDC borrowed) : dc_(borrowed) {}
 
-Canvas::Canvas(HDC borrowed, PassThrough) : dc_(borrowed), font_{} {
-  InitializeCriticalSectionEx(&lock_, 0, CRITICAL_SECTION_NO_DEBUG_INFO);
-}
+Canvas::Canvas(HDC borrowed, PassThrough) : dc_(borrowed), font_{} {}
 
-Canvas::~Canvas() {
-  DetachHandle();
-  DeleteCriticalSection(&lock_);
-}
+Canvas::~Canvas() { DetachHandle(); }
 
 HDC Canvas::Handle() {
   if (!dc_) dc_ = CreateHandle();
@@ -109,14 +104,21 @@ HDC Canvas::Handle() {
   return dc_;
 }
 
+// Reentrant: the owning thread only counts; another thread waits for the lock.
 void Canvas::Lock() {
-  EnterCriticalSection(&lock_);
+  const DWORD me = GetCurrentThreadId();
+  if (owner_.load(std::memory_order_relaxed) != me) {
+    AcquireSRWLockExclusive(&lock_);
+    owner_.store(me, std::memory_order_relaxed);
+  }
   ++lockCount_;
 }
 
 void Canvas::Unlock() {
-  --lockCount_;
-  LeaveCriticalSection(&lock_);
+  if (--lockCount_ == 0) {
+    owner_.store(0, std::memory_order_relaxed);
+    ReleaseSRWLockExclusive(&lock_);
+  }
 }
 
 HDC Canvas::DetachHandle() {

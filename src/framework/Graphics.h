@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -125,7 +126,8 @@ class Canvas {
   GdiObject<HBRUSH> brushObj_;
   GdiObject<HFONT> fontObj_;
   HGDIOBJ oldPen_ = nullptr, oldBrush_ = nullptr, oldFont_ = nullptr;
-  CRITICAL_SECTION lock_;
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  std::atomic<DWORD> owner_{0};  // the thread that holds the lock, or 0
   int lockCount_ = 0;
 };
 

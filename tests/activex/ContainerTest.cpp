@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <ocidl.h>
 
+#include <cmath>
+
 #include "ComSupport.h"
 #include "TestSupport.h"
 #include "UiSupport.h"
@@ -94,6 +96,74 @@ TEST(Container, AtlAxWinHostsTheControlInPlaceAndResizesIt) {
     zqtest::Pump();
     EXPECT_FALSE(IsWindow(form)) << "closing the container releases the control and its windows";
   }
+}
+
+// Where a user clicks on the control's form (client coordinates of its window): the pen
+// media, the colour swatches, the three visible width buttons and the drawing.
+POINT MediumButton(int m) { return {292 + 9 + 44 * m + 16, 2 + 7 + 16}; }
+POINT Swatch(int column, int row) { return {2 + (column == 0 ? 3 : 20) + 8, 50 + 33 + 17 * row + 8}; }
+POINT WidthButton(int slot) { return {2 + 4 + 16, 50 + 176 + (slot == 0 ? 4 : slot == 1 ? 39 : 74) + 16}; }
+constexpr POINT kDrawingOrigin{49, 50};
+
+TEST(Container, StrokesInEveryMediumDrawnWithTheMouse) {
+  static HMODULE registered = zqtest::RegisterModule("ZQ_OCX");
+  ASSERT_NE(nullptr, registered);
+  Atl atl;
+  ASSERT_TRUE(atl.init && atl.getControl);
+  atl.init();  // FALSE when the window class exists already
+  zqtest::HostWindow host(840, 640, L"ZanQuilmo4 strokes");
+  HWND ax = CreateWindowExW(0, L"AtlAxWin", L"ZanQuilmo4.ZanQuilmoAx4", WS_CHILD | WS_VISIBLE, 10, 10, 820, 620,
+                            host.hwnd(), nullptr, nullptr, nullptr);
+  ASSERT_NE(nullptr, ax);
+  ComPtr<IUnknown> unknown;
+  ASSERT_EQ(S_OK, atl.getControl(ax, unknown.put()));
+  ComPtr<IOleInPlaceObject> inPlace;
+  ASSERT_EQ(S_OK, unknown->QueryInterface(IID_IOleInPlaceObject, inPlace.put_void()));
+  HWND form = nullptr;
+  ASSERT_EQ(S_OK, inPlace->GetWindow(&form));
+  zqtest::Pump();
+
+  auto click = [&](POINT p) {
+    zqtest::Click(form, p.x, p.y);
+    zqtest::Pump();
+  };
+  // Per medium: a colour (swatch column, row) and the two widths of its set drawn.
+  struct Row {
+    int column, row;
+  };
+  const Row colours[7] = {{0, 0}, {1, 6}, {0, 2}, {1, 2}, {0, 6}, {0, 4}, {1, 7}};
+  for (int m = 0; m < 7; ++m) {
+    click(MediumButton(m));
+    click(Swatch(colours[m].column, colours[m].row));
+    for (int part = 0; part < 2; ++part) {
+      click(WidthButton(part == 0 ? 0 : 1));
+      const int x0 = kDrawingOrigin.x + 30 + part * 370, y0 = kDrawingOrigin.y + 45 + 76 * m;
+      zqtest::MouseMoveTo(form, x0, y0);
+      zqtest::MouseDown(form, x0, y0);
+      for (int i = 1; i <= 40; ++i)
+        zqtest::MouseMoveTo(form, x0 + i * 8, y0 + static_cast<int>(std::lround(18 * std::sin(i * 0.3))));
+      zqtest::MouseUp(form, x0 + 320, y0 + static_cast<int>(std::lround(18 * std::sin(40 * 0.3))));
+      zqtest::Pump();
+    }
+  }
+  zqtest::PumpUntil([] { return false; }, 200);  // the last undo step
+  const zqtest::Capture shot = zqtest::CaptureClient(host.hwnd());
+  zqtest::SavePng(shot, L"container-strokes.png");
+  // Every row holds ink on the screen.
+  POINT formOrigin{0, 0};
+  MapWindowPoints(form, host.hwnd(), &formOrigin, 1);
+  for (int m = 0; m < 7; ++m) {
+    int ink = 0;
+    const int y0 = formOrigin.y + kDrawingOrigin.y + 45 + 76 * m;
+    for (int y = y0 - 25; y <= y0 + 25; y += 2)
+      for (int x = formOrigin.x + kDrawingOrigin.x + 30; x < formOrigin.x + kDrawingOrigin.x + 720; x += 2)
+        ink += shot.At(x, y) != RGB(255, 255, 255);
+    EXPECT_GT(ink, 300) << "medium " << m;
+  }
+  inPlace.reset();
+  unknown.reset();
+  DestroyWindow(ax);
+  zqtest::Pump();
 }
 
 }  // namespace
