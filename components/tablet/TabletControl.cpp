@@ -7,7 +7,6 @@
 #include "TabletControl.h"
 
 #include <algorithm>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -124,6 +123,39 @@ Tablet* TabletFor(HWND w) {
   }
   return nullptr;
 }
+
+// The packets waiting for the message loop: a ring that grows only when it is full (a
+// loop far behind with downs and ups that are never merged away), so that packets arriving
+// at the device's report rate allocate nothing.
+class PacketQueue {
+ public:
+  PacketQueue() : ring_(512) {}
+  std::size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  ZANTABLET_PACKET& operator[](std::size_t i) { return ring_[(head_ + i) % ring_.size()]; }
+  ZANTABLET_PACKET& front() { return (*this)[0]; }
+  ZANTABLET_PACKET& back() { return (*this)[count_ - 1]; }
+  void push_back(const ZANTABLET_PACKET& p) {
+    if (count_ == ring_.size()) Grow();
+    ring_[(head_ + count_) % ring_.size()] = p;
+    ++count_;
+  }
+  void pop_front() {
+    head_ = (head_ + 1) % ring_.size();
+    --count_;
+  }
+  void clear() { head_ = count_ = 0; }
+
+ private:
+  void Grow() {
+    std::vector<ZANTABLET_PACKET> bigger(ring_.size() * 2);
+    for (std::size_t i = 0; i < count_; ++i) bigger[i] = (*this)[i];
+    ring_.swap(bigger);
+    head_ = 0;
+  }
+  std::vector<ZANTABLET_PACKET> ring_;
+  std::size_t head_ = 0, count_ = 0;
+};
 
 VARIANT Long(long v) {
   VARIANT r;
@@ -570,7 +602,7 @@ class Tablet final : public zq::fw::DualDispatch<IZanTabletCtl>, public zq::fw::
   HWND notify_ = nullptr;
   wintab::HCTX ctx_ = nullptr;
   std::mutex queueLock_;
-  std::deque<ZANTABLET_PACKET> queue_;
+  PacketQueue queue_;
   std::atomic<bool> drainPosted_{false};
 };
 

@@ -19,6 +19,9 @@
 using namespace zq;
 using zqtest::HostWindow;
 
+// How many allocations this program has made (CountingNew.cpp).
+long AllocationCount();
+
 namespace {
 
 HINSTANCE Module() {
@@ -409,6 +412,38 @@ TEST_F(DrawingTest, AStrokeShowsAtOnceWithoutRepaintingThePanel) {
   zqtest::MouseUp(h.panel(), 230, 200);
   zqtest::Pump();
   SetWindowLongPtrW(h.panel(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_panelProc));
+}
+
+TEST_F(DrawingTest, StrokeMovesAllocateNothingInTheControl) {
+  Hosted h;
+  Probe& ax = *h.ax;
+  ax.steps.reserve(1000);
+  HWND panel = h.panel();
+  SendMessageW(panel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
+  ASSERT_EQ(kPhaseMouseDrag, StrokePhase);
+  const long before = AllocationCount();
+  for (int i = 1; i <= 300; ++i) SendMessageW(panel, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(20 + i, 20 + (i % 40)));
+  const long after = AllocationCount();
+  SendMessageW(panel, WM_LBUTTONUP, 0, MAKELPARAM(320, 20));
+  EXPECT_EQ(302u, ax.steps.size()) << "the press, 300 moves and the release";
+  EXPECT_EQ(before, after) << "300 moves of a mouse stroke";
+
+  // Tablet moves: the events from the component through the connection point to the stroke.
+  Pen pen(ax);
+  pen.Near();
+  const POINT a = BoxPoint(ax, 30, 120);
+  pen.Down(a.x, a.y, 30000);
+  ASSERT_TRUE(zqtest::PumpUntil([] { return StrokePhase == kPhaseTabletPen; }));
+  for (int i = 1; i <= 200; ++i) pen.Move(a.x + i, a.y + (i % 30), 30000 + i * 100);
+  const long tabletBefore = AllocationCount();
+  const std::size_t stepsBefore = ax.steps.size();
+  // The packets wait in the component's queue: deliver them, and nothing else.
+  MSG m;
+  while (ax.steps.size() < stepsBefore + 200 && GetMessageW(&m, nullptr, 0, 0)) DispatchMessageW(&m);
+  const long tabletAfter = AllocationCount();
+  pen.Up(a.x + 200, a.y);
+  zqtest::Pump();
+  EXPECT_EQ(tabletBefore, tabletAfter) << "200 pen moves";
 }
 
 TEST_F(DrawingTest, AFailingComponentLeavesThePhaseUntilAToolIsChosen) {
