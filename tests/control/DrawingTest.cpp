@@ -689,6 +689,30 @@ TEST_F(DrawingTest, TheEraserUncoversTheBackgroundAndThePensEraserEndErasesToo) 
   ax.ZanPErs->SetTextureBitmap(nullptr);
 }
 
+TEST_F(DrawingTest, ThePenCursorOfTheShapeToolStaysUntilAPlacement) {
+  Hosted h;
+  Probe& ax = *h.ax;
+  Pen pen(ax);
+  ax.ZanTCtl->TabletOptionB(1);  // the pen shows a cursor of its own
+  ASSERT_EQ(2, ax.ZanTCtl->CursorMode());
+  const POINT a = BoxPoint(ax, 100, 100);
+  // The component shows the pen's cursor when a packet arrives over the window.
+  auto cursorAfterAPacket = [&] {
+    SetCursor(nullptr);
+    pen.Send(ZANTABLET_SAMPLE, 0, a.x, a.y);
+    zqtest::Pump();
+    return GetCursor();
+  };
+  const HCURSOR arrow = LoadCursorW(nullptr, IDC_ARROW), cross = LoadCursorW(nullptr, IDC_CROSS);
+  EXPECT_EQ(arrow, cursorAfterAPacket());
+  ClickOn(*ax.sbtnShape);  // sets the cross (and switches the tablet's input off)
+  ClickOn(*ax.sbtnPen);
+  EXPECT_EQ(cross, cursorAfterAPacket()) << "another tool keeps it";
+  ax.BeginPlacement();
+  EXPECT_EQ(arrow, cursorAfterAPacket()) << "a placement sets it back";
+  ax.SelectPenTool();
+}
+
 TEST_F(DrawingTest, PenDetectionFollowsSupportedDevices) {
   Hosted h;
   Probe& ax = *h.ax;
