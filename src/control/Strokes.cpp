@@ -7,28 +7,8 @@
 
 namespace zq {
 
-namespace {
-
-// The window device context of one stroke step, released whatever happens.
-class WindowDC {
- public:
-  explicit WindowDC(HWND wnd) : wnd_(wnd), dc_(GetDC(wnd)) {
-    if (!dc_) throw fw::Error("GetDC failed for the drawing panel");
-  }
-  ~WindowDC() { ReleaseDC(wnd_, dc_); }
-  WindowDC(const WindowDC&) = delete;
-  WindowDC& operator=(const WindowDC&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HWND wnd_;
-  HDC dc_;
-};
-
-}  // namespace
-
 void TZanQuilmoAx4::DrawStrokePoint(long x, long y, long pressure, long extra, bool first) {
-  WindowDC window(pnlImg->Handle());
+  fw::WindowDC window(pnlImg->Handle());
   fw::Canvas screen(window.get(), fw::Canvas::kPassThrough);
   fw::Canvas& drawing = imgDraw->GetCanvas();
   fw::CanvasLock drawingLock(drawing);

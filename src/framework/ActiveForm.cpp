@@ -24,13 +24,6 @@ constexpr std::size_t kMaxStream = 256u * 1024 * 1024;  // a drawing of the larg
 
 LRESULT CALLBACK ParkingProc(HWND w, UINT m, WPARAM wp, LPARAM lp) { return DefWindowProcW(w, m, wp, lp); }
 
-POINT HimetricToPixels(LONG x, LONG y) {
-  HDC screen = GetDC(nullptr);
-  const int dx = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
-  const int dy = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-  if (screen) ReleaseDC(nullptr, screen);
-  return {MulDiv(x, dx, 2540), MulDiv(y, dy, 2540)};
-}
 
 // ---- the stream format ----
 

@@ -8,23 +8,29 @@
 
 namespace zq::fw {
 
-SIZEL PixelsToHimetric(int width, int height) {
+namespace {
+
+// The screen's resolution in pixels per inch.
+SIZE ScreenDpi() {
   HDC screen = GetDC(nullptr);
-  const int dx = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
-  const int dy = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+  const SIZE dpi{screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96, screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96};
   if (screen) ReleaseDC(nullptr, screen);
-  return {MulDiv(width, 2540, dx), MulDiv(height, 2540, dy)};
+  return dpi;
+}
+
+}  // namespace
+
+SIZEL PixelsToHimetric(int width, int height) {
+  const SIZE dpi = ScreenDpi();
+  return {MulDiv(width, 2540, dpi.cx), MulDiv(height, 2540, dpi.cy)};
+}
+
+POINT HimetricToPixels(LONG x, LONG y) {
+  const SIZE dpi = ScreenDpi();
+  return {MulDiv(x, dpi.cx, 2540), MulDiv(y, dpi.cy, 2540)};
 }
 
 namespace {
-
-POINT HimetricToPixels(LONG x, LONG y) {
-  HDC screen = GetDC(nullptr);
-  const int dx = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
-  const int dy = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-  if (screen) ReleaseDC(nullptr, screen);
-  return {MulDiv(x, dx, 2540), MulDiv(y, dy, 2540)};
-}
 
 // The object of a class: from the registry, else from a module's own class factory.
 ComPtr<IUnknown> CreateFrom(const CLSID& clsid, const std::wstring& module, bool& fromModule) {

@@ -76,7 +76,8 @@ class OleControl : public Control {
   std::vector<Connection> connections_;
 };
 
-// The size of a rectangle of pixels in HIMETRIC (0.01 mm), at the screen's resolution.
+// Sizes in HIMETRIC (0.01 mm) and in pixels, at the screen's resolution.
 SIZEL PixelsToHimetric(int width, int height);
+POINT HimetricToPixels(LONG x, LONG y);
 
 }  // namespace zq::fw
