@@ -31,6 +31,13 @@ std::wstring VerbName() {
   return text;
 }
 
+// A window size from a stream: 0 to the largest side a drawing may have (beyond it a window
+// is of no use, and GDI's coordinates end near there).
+long WindowExtent(long v) {
+  if (v < 0 || v > kMaxDrawSide) throw fw::Error("the stored window size is out of range", E_INVALIDARG);
+  return v;
+}
+
 class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public fw::ActiveFormControl {
  public:
   explicit ZanQuilmoAx4Object(IUnknown* outer)
@@ -116,8 +123,8 @@ class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public 
     for (const fw::DesignProperty& p : props) {
       try {
         const long v = p.number;
-        if (p.name == L"Width") c.SetWidth(v);
-        else if (p.name == L"Height") c.SetHeight(v);
+        if (p.name == L"Width") c.SetWidth(WindowExtent(v));
+        else if (p.name == L"Height") c.SetHeight(WindowExtent(v));
         else if (p.name == L"AxBorderStyle2") c.SetAxBorderStyle2(v);
         else if (p.name == L"Visible2") c.SetVisible2(static_cast<short>(v));
         else if (p.name == L"Enabled2") c.SetEnabled2(static_cast<short>(v));

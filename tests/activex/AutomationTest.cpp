@@ -642,6 +642,71 @@ TEST(Persistence, ForeignOrCutOffStreamsAreRefusedAndChangeNothing) {
   expectUnchanged("after foreign streams");
 }
 
+// Message boxes of this thread, read and closed by a timer that their own message loop runs.
+std::vector<std::wstring> g_boxTexts;
+BOOL CALLBACK CloseIfBox(HWND w, LPARAM) {
+  wchar_t cls[16] = L"";
+  GetClassNameW(w, cls, 16);
+  if (std::wstring(cls) == L"#32770" && IsWindowVisible(w)) {
+    wchar_t text[512] = L"";
+    GetDlgItemTextW(w, 0xFFFF, text, 512);
+    g_boxTexts.push_back(text);
+    PostMessageW(w, WM_COMMAND, IDOK, 0);
+  }
+  return TRUE;
+}
+void CALLBACK CloseBoxes(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), &CloseIfBox, 0); }
+
+TEST(Persistence, HostileValuesInAStreamAreRefusedOrBounded) {
+  ComPtr<IZanQuilmoAx4> a = NewControl();
+  ASSERT_TRUE(a);
+  std::vector<Record> records = ParseRecords(zqtest::SavedProperties(a.get()));
+  ASSERT_EQ(10u, records.size());
+  auto number = [](std::int32_t v) {
+    std::vector<std::uint8_t> b(4);
+    std::memcpy(b.data(), &v, 4);
+    return b;
+  };
+  records[0].value = number(0x7FFFFFFF);  // Width
+  records[1].value = number(-5);          // Height
+  records[2].value = number(99);          // AxBorderStyle2
+  records[6].value = {'B', 'M', 1, 2, 3};  // Picture2: not a bitmap
+  records[7].value = number(1);           // DrawAreaAlign2
+  records[8].value = number(0x7FFFFFFF);  // DrawAreaHeight2
+  records[9].value = number(-1);          // DrawAreaWidth2
+  ComPtr<IZanQuilmoAx4> b = NewControl();
+  LONG w0 = 0, h0 = 0;
+  b->get_DrawAreaWidth(&w0);
+  b->get_DrawAreaHeight(&h0);
+  const ULONGLONG start = GetTickCount64();
+  g_boxTexts.clear();
+  const UINT_PTR timer = SetTimer(nullptr, 0, 30, &CloseBoxes);
+  EXPECT_EQ(S_OK, zqtest::LoadProperties(b.get(), BuildStream(records))) << "a well-formed stream loads";
+  KillTimer(nullptr, timer);
+  EXPECT_LT(GetTickCount64() - start, 5000u);
+  // The height goes through its Automation setter, which says so when it fails.
+  EXPECT_EQ(std::vector<std::wstring>{L"描画領域サイズの変更でエラーが発生しました。"}, g_boxTexts);
+  TxActiveFormBorderStyle s{};
+  LONG v = 0;
+  b->get_AxBorderStyle(&s);
+  EXPECT_EQ(afbSingle, s) << "a refused style is passed over";
+  b->get_DrawAreaAlign(reinterpret_cast<TxCtrlAlign*>(&v));
+  EXPECT_EQ(1, v) << "the values after refused ones still load";
+  b->get_DrawAreaHeight(&v);
+  EXPECT_EQ(h0, v) << "a height beyond the limit is refused";
+  b->get_DrawAreaWidth(&v);
+  EXPECT_EQ(w0, v) << "a negative width is ignored";
+  // Still a working control.
+  EXPECT_EQ(S_OK, b->put_DrawAreaWidth(300));
+  b->get_DrawAreaWidth(&v);
+  EXPECT_EQ(300, v);
+  HWND wnd = nullptr;
+  As<IOleWindow>(b.get(), IID_IOleWindow)->GetWindow(&wnd);
+  RECT r{};
+  GetWindowRect(wnd, &r);
+  EXPECT_LE(r.right - r.left, 65535) << "the window's width is the system's largest at most";
+}
+
 TEST(Persistence, AStorageKeepsTheStreamUnderItsName) {
   ComPtr<IZanQuilmoAx4> a = NewControl();
   ASSERT_TRUE(a);
