@@ -166,4 +166,55 @@ TEST(Container, StrokesInEveryMediumDrawnWithTheMouse) {
   zqtest::Pump();
 }
 
+// Counts the keys a window receives.
+int g_keys = 0;
+WNDPROC g_formProc = nullptr;
+LRESULT CALLBACK CountKeys(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == WM_KEYDOWN && (wp == VK_RETURN || wp == VK_ESCAPE)) ++g_keys;
+  return CallWindowProcW(g_formProc, w, m, wp, lp);
+}
+
+TEST(Container, EnterAndEscapeGoToTheFocusedFormBeforeTheContainer) {
+  static HMODULE registered = zqtest::RegisterModule("ZQ_OCX");
+  ASSERT_NE(nullptr, registered);
+  Atl atl;
+  ASSERT_TRUE(atl.init && atl.getControl);
+  atl.init();
+  zqtest::HostWindow host(660, 460, L"keys");
+  HWND ax = CreateWindowExW(0, L"AtlAxWin", L"ZanQuilmo4.ZanQuilmoAx4", WS_CHILD | WS_VISIBLE, 0, 0, 640, 440,
+                            host.hwnd(), nullptr, nullptr, nullptr);
+  ASSERT_NE(nullptr, ax);
+  ComPtr<IUnknown> unknown;
+  ASSERT_EQ(S_OK, atl.getControl(ax, unknown.put()));
+  ComPtr<IOleInPlaceActiveObject> active;
+  ASSERT_EQ(S_OK, unknown->QueryInterface(IID_IOleInPlaceActiveObject, active.put_void()));
+  HWND form = nullptr;
+  ASSERT_EQ(S_OK, active->GetWindow(&form));
+  g_formProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(form, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountKeys)));
+  // Focus elsewhere: the container keeps its keys.
+  SetFocus(host.hwnd());
+  MSG m{form, WM_KEYDOWN, VK_RETURN, 0, 0, {0, 0}};
+  g_keys = 0;
+  EXPECT_EQ(S_FALSE, active->TranslateAccelerator(&m));
+  EXPECT_EQ(0, g_keys);
+  // Focus in the control: Enter and Escape reach the focused window; other keys are the
+  // container's to translate.
+  SetFocus(form);
+  zqtest::Pump();
+  ASSERT_EQ(form, GetFocus());
+  for (WPARAM key : {static_cast<WPARAM>(VK_RETURN), static_cast<WPARAM>(VK_ESCAPE)}) {
+    m = MSG{form, WM_KEYDOWN, key, 0, 0, {0, 0}};
+    EXPECT_EQ(S_OK, active->TranslateAccelerator(&m));
+  }
+  EXPECT_EQ(2, g_keys);
+  m = MSG{form, WM_KEYDOWN, 'A', 0, 0, {0, 0}};
+  EXPECT_EQ(S_FALSE, active->TranslateAccelerator(&m));
+  EXPECT_EQ(S_FALSE, active->TranslateAccelerator(nullptr)) << "no message, nothing translated";
+  SetWindowLongPtrW(form, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_formProc));
+  active.reset();
+  unknown.reset();
+  DestroyWindow(ax);
+  zqtest::Pump();
+}
+
 }  // namespace
