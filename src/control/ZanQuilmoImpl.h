@@ -3,13 +3,14 @@
 // every control of the process is in DrawingState.h.
 //
 // One class, its concerns in files of their own:
-//   ZanQuilmoImpl.cpp         set-up, tablet attachment, the history timer, teardown
-//   DrawingArea.cpp           layout, alignment modes, resizing the area and its bitmaps
-//   Palette.cpp               tools, pen media and widths, shape kinds, fill styles, colours
-//   PointerInput.cpp          mouse and tablet input, the stroke phases
-//   Strokes.cpp               stroke steps through the brush and eraser, pen set-ups
-//   ToolActions.cpp           what bucket, text, shape and placement do on the drawing
-//   ../image/UndoHistory.cpp  snapshots, undo, refreshing and whitening the layers
+//   ZanQuilmoImpl.cpp            set-up, tablet attachment, the history timer, teardown
+//   DrawingArea.cpp              layout, alignment modes, resizing the area and its bitmaps
+//   HostIntegration.cpp          border style, event sink, the drawing as Picture2
+//   ../drawing/Palette.cpp       tools, pen media and widths, shape kinds, fill styles, colours
+//   ../drawing/PointerInput.cpp  mouse and tablet input, the stroke phases
+//   ../drawing/Strokes.cpp       stroke steps through the brush and eraser, pen set-ups
+//   ../drawing/ToolActions.cpp   what bucket, text, shape and placement do on the drawing
+//   ../image/UndoHistory.cpp     snapshots, undo, refreshing and whitening the layers
 //
 // Drawing size. A drawing area is at most kMaxDrawSide pixels a side and kMaxDrawPixels
 // pixels in all (4096 x 4096): the drawing, the background, four history bitmaps and,
