@@ -125,12 +125,11 @@ HWND ParkingWindow() {
 // ---- construction and IUnknown ----
 
 ActiveFormControl::ActiveFormControl(Description d, ITypeLib* lib, IUnknown* outer)
-    : d_(std::move(d)), inner_(*this), outer_(outer), cp_(this, d_.events) {
+    : OleControlCommon(d.miscStatus), d_(std::move(d)), inner_(*this), outer_(outer), cp_(this, d_.events) {
   if (lib) {
     lib->GetTypeInfoOfGuid(d_.clsid, classInfo_.put());
     lib->GetTypeInfoOfGuid(d_.dual, dispatchInfo_.put());
   }
-  CreateOleAdviseHolder(adviseHolder_.put());
   CreateDataAdviseHolder(dataAdviseHolder_.put());
   cp_.onSinkChanged = [this](IUnknown* sink) -> HRESULT {
     try {
@@ -219,28 +218,11 @@ STDMETHODIMP ActiveFormControl::SetClientSite(IOleClientSite* site) {
   return S_OK;
 }
 
-STDMETHODIMP ActiveFormControl::GetClientSite(IOleClientSite** site) {
-  if (!site) return E_POINTER;
-  *site = site_.get();
-  if (*site) (*site)->AddRef();
-  return S_OK;
-}
-
 STDMETHODIMP ActiveFormControl::Close(DWORD save) {
   InPlaceDeactivate();
   if (save == OLECLOSE_SAVEIFDIRTY && dirty_ && site_) site_->SaveObject();
   if (adviseHolder_) adviseHolder_->SendOnClose();
   return S_OK;
-}
-
-STDMETHODIMP ActiveFormControl::GetMoniker(DWORD, DWORD, IMoniker** m) {
-  if (m) *m = nullptr;
-  return E_NOTIMPL;
-}
-
-STDMETHODIMP ActiveFormControl::GetClipboardData(DWORD, IDataObject** d) {
-  if (d) *d = nullptr;
-  return E_NOTIMPL;
 }
 
 STDMETHODIMP ActiveFormControl::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND, LPCRECT pos) {
@@ -320,33 +302,7 @@ STDMETHODIMP ActiveFormControl::GetExtent(DWORD aspect, SIZEL* size) {
   return S_OK;
 }
 
-STDMETHODIMP ActiveFormControl::Advise(IAdviseSink* sink, DWORD* cookie) {
-  return adviseHolder_ ? adviseHolder_->Advise(sink, cookie) : E_OUTOFMEMORY;
-}
-STDMETHODIMP ActiveFormControl::Unadvise(DWORD cookie) { return adviseHolder_ ? adviseHolder_->Unadvise(cookie) : E_FAIL; }
-STDMETHODIMP ActiveFormControl::EnumAdvise(IEnumSTATDATA** e) { return adviseHolder_ ? adviseHolder_->EnumAdvise(e) : E_FAIL; }
-
-STDMETHODIMP ActiveFormControl::GetMiscStatus(DWORD aspect, DWORD* status) {
-  if (!status) return E_POINTER;
-  *status = aspect == DVASPECT_CONTENT ? d_.miscStatus : 0;
-  return S_OK;
-}
-
 // ---- IOleControl ----
-
-STDMETHODIMP ActiveFormControl::GetControlInfo(CONTROLINFO* info) {
-  if (!info) return E_POINTER;
-  info->cb = sizeof *info;
-  info->hAccel = nullptr;
-  info->cAccel = 0;
-  info->dwFlags = 0;
-  return S_OK;
-}
-
-STDMETHODIMP ActiveFormControl::FreezeEvents(BOOL freeze) {
-  freeze_ = std::max(0, freeze_ + (freeze ? 1 : -1));
-  return S_OK;
-}
 
 // ---- in place ----
 

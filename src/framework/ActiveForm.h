@@ -56,8 +56,7 @@ struct DesignProperty {
   std::vector<std::uint8_t> bytes;
 };
 
-class ActiveFormControl : public IOleObject,
-                          public IOleControl,
+class ActiveFormControl : public OleControlCommon,
                           public IOleInPlaceObject,
                           public IOleInPlaceActiveObject,
                           public IViewObject2,
@@ -106,13 +105,10 @@ class ActiveFormControl : public IOleObject,
 
   // IOleObject
   STDMETHODIMP SetClientSite(IOleClientSite* site) override;
-  STDMETHODIMP GetClientSite(IOleClientSite** site) override;
   STDMETHODIMP SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
   STDMETHODIMP Close(DWORD save) override;
   STDMETHODIMP SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** m) override;
   STDMETHODIMP InitFromData(IDataObject*, BOOL, DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP GetClipboardData(DWORD, IDataObject** d) override;
   STDMETHODIMP DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND parent, LPCRECT pos) override;
   STDMETHODIMP EnumVerbs(IEnumOLEVERB** e) override;
   STDMETHODIMP Update() override { return S_OK; }
@@ -121,16 +117,10 @@ class ActiveFormControl : public IOleObject,
   STDMETHODIMP GetUserType(DWORD form, LPOLESTR* type) override;
   STDMETHODIMP SetExtent(DWORD aspect, SIZEL* size) override;
   STDMETHODIMP GetExtent(DWORD aspect, SIZEL* size) override;
-  STDMETHODIMP Advise(IAdviseSink* sink, DWORD* cookie) override;
-  STDMETHODIMP Unadvise(DWORD cookie) override;
-  STDMETHODIMP EnumAdvise(IEnumSTATDATA** e) override;
-  STDMETHODIMP GetMiscStatus(DWORD aspect, DWORD* status) override;
   STDMETHODIMP SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
-  // IOleControl
-  STDMETHODIMP GetControlInfo(CONTROLINFO* info) override;
+  // IOleControl (the rest in OleControlCommon)
   STDMETHODIMP OnMnemonic(MSG*) override { return E_NOTIMPL; }
   STDMETHODIMP OnAmbientPropertyChange(DISPID) override { return S_OK; }
-  STDMETHODIMP FreezeEvents(BOOL freeze) override;
   // IOleWindow, IOleInPlaceObject, IOleInPlaceActiveObject
   STDMETHODIMP GetWindow(HWND* w) override;
   STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
@@ -260,11 +250,9 @@ class ActiveFormControl : public IOleObject,
   ComPtr<ITypeInfo> classInfo_;
   ComPtr<ITypeInfo> dispatchInfo_;  // the dual interface's dispatch side
   std::unique_ptr<Form> form_;
-  ComPtr<IOleClientSite> site_;
   ComPtr<IOleInPlaceSite> inPlaceSite_;
   ComPtr<IOleInPlaceFrame> frame_;
   ComPtr<IOleInPlaceUIWindow> document_;
-  ComPtr<IOleAdviseHolder> adviseHolder_;
   ComPtr<IDataAdviseHolder> dataAdviseHolder_;
   ComPtr<IAdviseSink> viewSink_;
   DWORD viewAspects_ = 0, viewFlags_ = 0;
@@ -274,7 +262,6 @@ class ActiveFormControl : public IOleObject,
   bool dirty_ = false;
   bool inPlaceActive_ = false;
   bool uiActive_ = false;
-  int freeze_ = 0;
   bool ownsParkingUse_ = false;
 };
 

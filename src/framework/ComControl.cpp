@@ -129,15 +129,71 @@ void ConnectionPoint::Fire(DISPID id, const VARIANT* args, UINT count) {
   for (auto& s : snapshot) s->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
 }
 
+// ---- OleControlCommon ----
+
+OleControlCommon::OleControlCommon(DWORD miscStatus) : misc_(miscStatus) {
+  CreateOleAdviseHolder(adviseHolder_.put());
+}
+
+STDMETHODIMP OleControlCommon::GetClientSite(IOleClientSite** site) {
+  if (!site) return E_POINTER;
+  *site = site_.get();
+  if (*site) (*site)->AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP OleControlCommon::GetMoniker(DWORD, DWORD, IMoniker** m) {
+  if (m) *m = nullptr;
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP OleControlCommon::GetClipboardData(DWORD, IDataObject** d) {
+  if (d) *d = nullptr;
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP OleControlCommon::Advise(IAdviseSink* sink, DWORD* cookie) {
+  return adviseHolder_ ? adviseHolder_->Advise(sink, cookie) : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP OleControlCommon::Unadvise(DWORD cookie) {
+  return adviseHolder_ ? adviseHolder_->Unadvise(cookie) : E_FAIL;
+}
+
+STDMETHODIMP OleControlCommon::EnumAdvise(IEnumSTATDATA** e) {
+  return adviseHolder_ ? adviseHolder_->EnumAdvise(e) : E_FAIL;
+}
+
+STDMETHODIMP OleControlCommon::GetMiscStatus(DWORD aspect, DWORD* status) {
+  if (!status) return E_POINTER;
+  *status = aspect == DVASPECT_CONTENT ? misc_ : 0;
+  return S_OK;
+}
+
+STDMETHODIMP OleControlCommon::GetControlInfo(CONTROLINFO* info) {
+  if (!info) return E_POINTER;
+  info->cb = sizeof *info;
+  info->hAccel = nullptr;
+  info->cAccel = 0;
+  info->dwFlags = 0;
+  return S_OK;
+}
+
+STDMETHODIMP OleControlCommon::FreezeEvents(BOOL freeze) {
+  freeze_ += freeze ? 1 : -1;
+  if (freeze_ < 0) freeze_ = 0;
+  return S_OK;
+}
+
+
 // ---- InvisibleControl ----
 
 InvisibleControl::InvisibleControl(REFCLSID clsid, REFIID dual, REFIID source, DWORD misc, ITypeLib* lib)
-    : clsid_(clsid), dual_(dual), source_(source), misc_(misc), cp_(this, source) {
+    : OleControlCommon(misc), clsid_(clsid), dual_(dual), source_(source), cp_(this, source) {
   if (lib) {
     lib->GetTypeInfoOfGuid(clsid, classInfo_.put());
     lib->GetTypeInfoOfGuid(dual, ifaceInfo_.put());
   }
-  CreateOleAdviseHolder(adviseHolder_.put());
 }
 
 InvisibleControl::~InvisibleControl() = default;
@@ -147,26 +203,9 @@ STDMETHODIMP InvisibleControl::SetClientSite(IOleClientSite* site) {
   return S_OK;
 }
 
-STDMETHODIMP InvisibleControl::GetClientSite(IOleClientSite** site) {
-  if (!site) return E_POINTER;
-  *site = site_.get();
-  if (*site) (*site)->AddRef();
-  return S_OK;
-}
-
 STDMETHODIMP InvisibleControl::Close(DWORD) {
   if (adviseHolder_) adviseHolder_->SendOnClose();
   return S_OK;
-}
-
-STDMETHODIMP InvisibleControl::GetMoniker(DWORD, DWORD, IMoniker** m) {
-  if (m) *m = nullptr;
-  return E_NOTIMPL;
-}
-
-STDMETHODIMP InvisibleControl::GetClipboardData(DWORD, IDataObject** d) {
-  if (d) *d = nullptr;
-  return E_NOTIMPL;
 }
 
 // Invisible at run time: every verb is done at once, nothing is shown.
@@ -198,39 +237,6 @@ STDMETHODIMP InvisibleControl::GetExtent(DWORD aspect, SIZEL* size) {
   return S_OK;
 }
 
-STDMETHODIMP InvisibleControl::Advise(IAdviseSink* sink, DWORD* cookie) {
-  return adviseHolder_ ? adviseHolder_->Advise(sink, cookie) : E_OUTOFMEMORY;
-}
-
-STDMETHODIMP InvisibleControl::Unadvise(DWORD cookie) {
-  return adviseHolder_ ? adviseHolder_->Unadvise(cookie) : E_FAIL;
-}
-
-STDMETHODIMP InvisibleControl::EnumAdvise(IEnumSTATDATA** e) {
-  return adviseHolder_ ? adviseHolder_->EnumAdvise(e) : E_FAIL;
-}
-
-STDMETHODIMP InvisibleControl::GetMiscStatus(DWORD aspect, DWORD* status) {
-  if (!status) return E_POINTER;
-  *status = aspect == DVASPECT_CONTENT ? misc_ : 0;
-  return S_OK;
-}
-
-STDMETHODIMP InvisibleControl::GetControlInfo(CONTROLINFO* info) {
-  if (!info) return E_POINTER;
-  info->cb = sizeof *info;
-  info->hAccel = nullptr;
-  info->cAccel = 0;
-  info->dwFlags = 0;
-  return S_OK;
-}
-
-STDMETHODIMP InvisibleControl::FreezeEvents(BOOL freeze) {
-  freeze_ += freeze ? 1 : -1;
-  if (freeze_ < 0) freeze_ = 0;
-  return S_OK;
-}
-
 HRESULT InvisibleControl::QueryControl(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
@@ -255,7 +261,7 @@ void InvisibleControl::FireEvent(DISPID id, const std::vector<VARIANT>& args) {
 }
 
 void InvisibleControl::FireEvent(DISPID id, const VARIANT* args, UINT count) {
-  if (freeze_ == 0 && HasSource()) cp_.Fire(id, args, count);
+  if (!EventsFrozen() && HasSource()) cp_.Fire(id, args, count);
 }
 
 STDMETHODIMP InvisibleControl::GetClassID(CLSID* clsid) { return GetUserClassID(clsid); }

@@ -53,8 +53,35 @@ class ConnectionPoint final : public IConnectionPoint {
   DWORD nextCookie_ = 1;
 };
 
-class InvisibleControl : public IOleObject,
-                         public IOleControl,
+// What every control of the framework answers alike in IOleObject and IOleControl: its
+// client site, the advise sinks, the misc status, the control information (no mnemonics)
+// and the freezing of events.
+class OleControlCommon : public IOleObject, public IOleControl {
+ public:
+  STDMETHODIMP GetClientSite(IOleClientSite** site) override;
+  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** m) override;
+  STDMETHODIMP GetClipboardData(DWORD, IDataObject** d) override;
+  STDMETHODIMP Advise(IAdviseSink* sink, DWORD* cookie) override;
+  STDMETHODIMP Unadvise(DWORD cookie) override;
+  STDMETHODIMP EnumAdvise(IEnumSTATDATA** e) override;
+  STDMETHODIMP GetMiscStatus(DWORD aspect, DWORD* status) override;
+  STDMETHODIMP GetControlInfo(CONTROLINFO* info) override;
+  STDMETHODIMP FreezeEvents(BOOL freeze) override;
+
+ protected:
+  explicit OleControlCommon(DWORD miscStatus);
+  ~OleControlCommon() = default;
+  bool EventsFrozen() const { return freeze_ > 0; }
+
+  ComPtr<IOleClientSite> site_;
+  ComPtr<IOleAdviseHolder> adviseHolder_;
+
+ private:
+  DWORD misc_;
+  int freeze_ = 0;
+};
+
+class InvisibleControl : public OleControlCommon,
                          public IPersistStreamInit,
                          public IProvideClassInfo2,
                          public ISupportErrorInfo,
@@ -68,13 +95,10 @@ class InvisibleControl : public IOleObject,
 
   // IOleObject
   STDMETHODIMP SetClientSite(IOleClientSite* site) override;
-  STDMETHODIMP GetClientSite(IOleClientSite** site) override;
   STDMETHODIMP SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
   STDMETHODIMP Close(DWORD) override;
   STDMETHODIMP SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** m) override;
   STDMETHODIMP InitFromData(IDataObject*, BOOL, DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP GetClipboardData(DWORD, IDataObject** d) override;
   STDMETHODIMP DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) override;
   STDMETHODIMP EnumVerbs(IEnumOLEVERB** e) override;
   STDMETHODIMP Update() override { return S_OK; }
@@ -83,16 +107,10 @@ class InvisibleControl : public IOleObject,
   STDMETHODIMP GetUserType(DWORD form, LPOLESTR* type) override;
   STDMETHODIMP SetExtent(DWORD aspect, SIZEL* size) override;
   STDMETHODIMP GetExtent(DWORD aspect, SIZEL* size) override;
-  STDMETHODIMP Advise(IAdviseSink* sink, DWORD* cookie) override;
-  STDMETHODIMP Unadvise(DWORD cookie) override;
-  STDMETHODIMP EnumAdvise(IEnumSTATDATA** e) override;
-  STDMETHODIMP GetMiscStatus(DWORD aspect, DWORD* status) override;
   STDMETHODIMP SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
   // IOleControl
-  STDMETHODIMP GetControlInfo(CONTROLINFO* info) override;
   STDMETHODIMP OnMnemonic(MSG*) override { return E_NOTIMPL; }
   STDMETHODIMP OnAmbientPropertyChange(DISPID) override { return S_OK; }
-  STDMETHODIMP FreezeEvents(BOOL freeze) override;
   // IPersistStreamInit
   STDMETHODIMP GetClassID(CLSID* clsid) override;
   STDMETHODIMP IsDirty() override { return dirty_ ? S_OK : S_FALSE; }
@@ -134,15 +152,11 @@ class InvisibleControl : public IOleObject,
   CLSID clsid_;
   IID dual_;
   IID source_;
-  DWORD misc_;
   ComPtr<ITypeInfo> classInfo_;
   ComPtr<ITypeInfo> ifaceInfo_;
-  ComPtr<IOleClientSite> site_;
-  ComPtr<IOleAdviseHolder> adviseHolder_;
   SIZEL extent_{423, 423};  // 16 pixels in HIMETRIC
   DWORD safetyEnabled_ = 0;
   bool dirty_ = false;
-  int freeze_ = 0;
   ConnectionPoint cp_;
 };
 
