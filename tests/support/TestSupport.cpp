@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "Gdi.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -68,12 +70,6 @@ std::vector<std::wstring> ListFiles(const std::wstring& dir, const std::wstring&
   return names;
 }
 
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
+std::string Narrow(const std::wstring& text) { return zq::fw::Narrow(text); }
 
 }  // namespace zqtest
