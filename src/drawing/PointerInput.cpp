@@ -45,7 +45,7 @@ void TZanQuilmoAx4::imgDrawMouseDown(Control&, MouseButton, ShiftState, int x, i
       break;
     case kToolPlacement:
       if (PasteImage(x, y, 1) == 0)
-        fw::Dialogs().Message(Handle(), kPasteError, L"", fw::MsgButtons::Ok, fw::MsgIcon::None);
+        fw::Dialogs().Message(Handle(), kPasteError, Caption(), fw::MsgButtons::Ok, fw::MsgIcon::None);
       break;
     default:
       break;
