@@ -115,20 +115,32 @@ HRESULT ServerModule::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
 
 HRESULT ServerModule::CanUnloadNow() const { return ModuleCount::Value() == 0 ? S_OK : S_FALSE; }
 
+// Both give E_FAIL when a step fails; its text (such as the registry write error) stays in
+// the thread's error information for the caller to show.
 HRESULT ServerModule::Register(HMODULE module) const {
+  const Class* current = nullptr;
   try {
-    for (const Class& c : classes_) RegisterControl(module, c.registration);
+    for (const Class& c : classes_) {
+      current = &c;
+      RegisterControl(module, c.registration);
+    }
     return S_OK;
   } catch (...) {
+    ComErrorFromException(IID_NULL, current ? current->registration.progId : std::wstring());
     return E_FAIL;
   }
 }
 
 HRESULT ServerModule::Unregister(HMODULE module) const {
+  const Class* current = nullptr;
   try {
-    for (const Class& c : classes_) UnregisterControl(module, c.registration);
+    for (const Class& c : classes_) {
+      current = &c;
+      UnregisterControl(module, c.registration);
+    }
     return S_OK;
   } catch (...) {
+    ComErrorFromException(IID_NULL, current ? current->registration.progId : std::wstring());
     return E_FAIL;
   }
 }

@@ -165,6 +165,9 @@ TEST_F(Registration, UnregisteringAfterAPartialRegistrationRemovesWhatIsThere) {
 
 // ---- the exports in this process ----
 
+using ServerFn = HRESULT(STDAPICALLTYPE*)();
+HMODULE Module();
+
 HMODULE Module() {
   zqtest::EnsureCom();
   static HMODULE m = LoadLibraryW(zqtest::EnvDir("ZQ_OCX").c_str());
@@ -212,6 +215,34 @@ int FreeGdiHandles() {
   }
   for (HBRUSH b : made) DeleteObject(b);
   return static_cast<int>(made.size());
+}
+
+TEST_F(Registration, AKeyThatCannotBeWrittenStopsWithTheRegistryError) {
+  const std::wstring path = zqtest::EnvDir("ZQ_OCX");
+  ASSERT_EQ(0, Regsvr32(path, true));
+  // The class key made volatile: the system refuses a lasting key beneath it, as it refuses
+  // a key that a user may not write.
+  HKEY k = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, kClsKey.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                                           KEY_ALL_ACCESS, nullptr, &k, nullptr));
+  RegCloseKey(k);
+  auto reg = reinterpret_cast<ServerFn>(reinterpret_cast<void*>(GetProcAddress(Module(), "DllRegisterServer")));
+  ASSERT_TRUE(reg);
+  EXPECT_EQ(E_FAIL, reg());
+  ComPtr<IErrorInfo> info;
+  ASSERT_EQ(S_OK, GetErrorInfo(0, info.put()));
+  BSTR text = nullptr;
+  info->GetDescription(&text);
+  EXPECT_EQ(std::wstring(L"システム レジストリ に書き込めません"), text ? text : L"");
+  SysFreeString(text);
+  // It stopped there: what came before stays, nothing after was written.
+  EXPECT_EQ(L"ZanQuilmo4 Control", Value(kClsKey));
+  EXPECT_FALSE(KeyExists(kClsKey + L"\\InprocServer32"));
+  EXPECT_FALSE(KeyExists(L"ZanQuilmo4.ZanQuilmoAx4"));
+  RegDeleteTreeW(HKEY_CLASSES_ROOT, kClsKey.c_str());
+  RegDeleteKeyW(HKEY_CLASSES_ROOT, kClsKey.c_str());
+  EXPECT_EQ(0, Regsvr32(path, false));
+  ExpectRegisteredAt(path);
 }
 
 TEST(ClassFactory, AnotherClassIsNotAvailable) {
