@@ -384,6 +384,75 @@ TEST(Events, AConnectedSinkGetsAValidCookieAndNoCalls) {
   EXPECT_EQ(0, sink.calls);
 }
 
+TEST(OleControl, QuickActivationBrowsingVerbsAndClassInformation) {
+  ComPtr<IZanQuilmoAx4> c = NewControl();
+  ASSERT_TRUE(c);
+  // What a form designer asks first: misc status and the event connection in one call.
+  Sink sink(true);
+  ComPtr<IQuickActivate> quick = As<IQuickActivate>(c.get(), IID_IQuickActivate);
+  QACONTAINER qc{};
+  qc.cbSize = sizeof qc;
+  qc.pUnkEventSink = &sink;
+  QACONTROL out{};
+  out.cbSize = sizeof out;
+  ASSERT_EQ(S_OK, quick->QuickActivate(&qc, &out));
+  EXPECT_EQ(0x32191u, out.dwMiscStatus);
+  EXPECT_NE(0u, out.dwEventCookie) << "the sink is connected";
+  QACONTROL small{};
+  small.cbSize = 4;
+  EXPECT_EQ(E_INVALIDARG, quick->QuickActivate(&qc, &small));
+
+  // The property browser lists an enumeration's names and sets their values.
+  ComPtr<IPerPropertyBrowsing> browse = As<IPerPropertyBrowsing>(c.get(), IID_IPerPropertyBrowsing);
+  CALPOLESTR names{};
+  CADWORD cookies{};
+  ASSERT_EQ(S_OK, browse->GetPredefinedStrings(4, &names, &cookies));
+  std::vector<std::wstring> listed;
+  for (ULONG i = 0; i < names.cElems; ++i) {
+    listed.push_back(names.pElems[i]);
+    CoTaskMemFree(names.pElems[i]);
+  }
+  ASSERT_EQ(4u, cookies.cElems);
+  VARIANT v;
+  ASSERT_EQ(S_OK, browse->GetPredefinedValue(4, cookies.pElems[2], &v));
+  EXPECT_EQ(2, v.lVal);
+  CoTaskMemFree(names.pElems);
+  CoTaskMemFree(cookies.pElems);
+  ASSERT_EQ(4u, listed.size());
+  EXPECT_NE(std::wstring::npos, listed[0].find(L"afbNone"));
+  EXPECT_NE(std::wstring::npos, listed[3].find(L"afbRaised"));
+  BSTR shown = nullptr;
+  ASSERT_EQ(S_OK, browse->GetDisplayString(4, &shown));
+  EXPECT_EQ(std::wstring(L"1 - afbSingle"), shown ? shown : L"");
+  SysFreeString(shown);
+  EXPECT_EQ(E_NOTIMPL, browse->GetPredefinedStrings(20, &names, &cookies)) << "DrawEnabled is a number";
+  EXPECT_EQ(E_NOTIMPL, browse->GetDisplayString(9999, &shown));
+  CLSID page{};
+  EXPECT_EQ(PERPROP_E_NOPAGEAVAILABLE, browse->MapPropertyToPage(4, &page));
+
+  // One verb, named by the module's resource; the class information.
+  ComPtr<IOleObject> ole = As<IOleObject>(c.get(), IID_IOleObject);
+  ComPtr<IEnumOLEVERB> verbs;
+  ASSERT_EQ(S_OK, ole->EnumVerbs(verbs.put()));
+  OLEVERB verb{};
+  ULONG got = 0;
+  ASSERT_EQ(S_OK, verbs->Next(1, &verb, &got));
+  EXPECT_EQ(OLEIVERB_PRIMARY, verb.lVerb);
+  EXPECT_EQ(std::wstring(L"プロパティ"), verb.lpszVerbName);
+  CoTaskMemFree(verb.lpszVerbName);
+  EXPECT_EQ(S_FALSE, verbs->Next(1, &verb, &got));
+  ComPtr<IProvideClassInfo2> classInfo = As<IProvideClassInfo2>(c.get(), IID_IProvideClassInfo2);
+  GUID events{};
+  ASSERT_EQ(S_OK, classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &events));
+  EXPECT_TRUE(IsEqualGUID(DIID_IZanQuilmoAx4Events, events));
+  ComPtr<ITypeInfo> info;
+  ASSERT_EQ(S_OK, classInfo->GetClassInfo(info.put()));
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
+  EXPECT_TRUE(IsEqualGUID(CLSID_ZanQuilmoAx4, attr->guid));
+  info->ReleaseTypeAttr(attr);
+}
+
 // ---- persistence ----
 
 // A property bag that records the order in which the control reads and writes.
