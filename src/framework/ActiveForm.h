@@ -105,22 +105,13 @@ class ActiveFormControl : public OleControlCommon,
 
   // IOleObject
   STDMETHODIMP SetClientSite(IOleClientSite* site) override;
-  STDMETHODIMP SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
   STDMETHODIMP Close(DWORD save) override;
-  STDMETHODIMP SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
-  STDMETHODIMP InitFromData(IDataObject*, BOOL, DWORD) override { return E_NOTIMPL; }
   STDMETHODIMP DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND parent, LPCRECT pos) override;
   STDMETHODIMP EnumVerbs(IEnumOLEVERB** e) override;
-  STDMETHODIMP Update() override { return S_OK; }
-  STDMETHODIMP IsUpToDate() override { return S_OK; }
   STDMETHODIMP GetUserClassID(CLSID* clsid) override;
   STDMETHODIMP GetUserType(DWORD form, LPOLESTR* type) override;
   STDMETHODIMP SetExtent(DWORD aspect, SIZEL* size) override;
   STDMETHODIMP GetExtent(DWORD aspect, SIZEL* size) override;
-  STDMETHODIMP SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
-  // IOleControl (the rest in OleControlCommon)
-  STDMETHODIMP OnMnemonic(MSG*) override { return E_NOTIMPL; }
-  STDMETHODIMP OnAmbientPropertyChange(DISPID) override { return S_OK; }
   // IOleWindow, IOleInPlaceObject, IOleInPlaceActiveObject
   STDMETHODIMP GetWindow(HWND* w) override;
   STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }

@@ -54,11 +54,15 @@ class ConnectionPoint final : public IConnectionPoint {
 };
 
 // What every control of the framework answers alike in IOleObject and IOleControl: its
-// client site, the advise sinks, the misc status, the control information (no mnemonics)
-// and the freezing of events.
+// client site, the advise sinks, the misc status, the control information (no mnemonics),
+// the freezing of events, and the calls a control without monikers, colour schemes or
+// linked data answers at once.
 class OleControlCommon : public IOleObject, public IOleControl {
  public:
   STDMETHODIMP GetClientSite(IOleClientSite** site) override;
+  STDMETHODIMP SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
+  STDMETHODIMP SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
+  STDMETHODIMP InitFromData(IDataObject*, BOOL, DWORD) override { return E_NOTIMPL; }
   STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** m) override;
   STDMETHODIMP GetClipboardData(DWORD, IDataObject** d) override;
   STDMETHODIMP Advise(IAdviseSink* sink, DWORD* cookie) override;
@@ -67,6 +71,11 @@ class OleControlCommon : public IOleObject, public IOleControl {
   STDMETHODIMP GetMiscStatus(DWORD aspect, DWORD* status) override;
   STDMETHODIMP GetControlInfo(CONTROLINFO* info) override;
   STDMETHODIMP FreezeEvents(BOOL freeze) override;
+  STDMETHODIMP Update() override { return S_OK; }
+  STDMETHODIMP IsUpToDate() override { return S_OK; }
+  STDMETHODIMP SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
+  STDMETHODIMP OnMnemonic(MSG*) override { return E_NOTIMPL; }
+  STDMETHODIMP OnAmbientPropertyChange(DISPID) override { return S_OK; }
 
  protected:
   explicit OleControlCommon(DWORD miscStatus);
@@ -95,22 +104,13 @@ class InvisibleControl : public OleControlCommon,
 
   // IOleObject
   STDMETHODIMP SetClientSite(IOleClientSite* site) override;
-  STDMETHODIMP SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
   STDMETHODIMP Close(DWORD) override;
-  STDMETHODIMP SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
-  STDMETHODIMP InitFromData(IDataObject*, BOOL, DWORD) override { return E_NOTIMPL; }
   STDMETHODIMP DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) override;
   STDMETHODIMP EnumVerbs(IEnumOLEVERB** e) override;
-  STDMETHODIMP Update() override { return S_OK; }
-  STDMETHODIMP IsUpToDate() override { return S_OK; }
   STDMETHODIMP GetUserClassID(CLSID* clsid) override;
   STDMETHODIMP GetUserType(DWORD form, LPOLESTR* type) override;
   STDMETHODIMP SetExtent(DWORD aspect, SIZEL* size) override;
   STDMETHODIMP GetExtent(DWORD aspect, SIZEL* size) override;
-  STDMETHODIMP SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
-  // IOleControl
-  STDMETHODIMP OnMnemonic(MSG*) override { return E_NOTIMPL; }
-  STDMETHODIMP OnAmbientPropertyChange(DISPID) override { return S_OK; }
   // IPersistStreamInit
   STDMETHODIMP GetClassID(CLSID* clsid) override;
   STDMETHODIMP IsDirty() override { return dirty_ ? S_OK : S_FALSE; }

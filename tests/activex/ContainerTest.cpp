@@ -30,6 +30,30 @@ struct Atl {
              : nullptr;
 };
 
+// The control made by an AtlAxWin window (by its ProgID) in a parent window: the container
+// window, the control and the control's own window.
+struct Contained {
+  HWND ax = nullptr;
+  ComPtr<IUnknown> control;
+  HWND form = nullptr;
+};
+void Contain(HWND parent, int x, int y, int w, int h, Contained& out) {
+  static HMODULE registered = zqtest::RegisterModule("ZQ_OCX");
+  ASSERT_NE(nullptr, registered);
+  static Atl atl;
+  ASSERT_TRUE(atl.init && atl.getControl) << "atl.dll with AtlAxWinInit and AtlAxGetControl";
+  static const BOOL initialised = atl.init();
+  ASSERT_TRUE(initialised);
+  out.ax = CreateWindowExW(0, L"AtlAxWin", L"ZanQuilmo4.ZanQuilmoAx4", WS_CHILD | WS_VISIBLE, x, y, w, h, parent,
+                           nullptr, nullptr, nullptr);
+  ASSERT_NE(nullptr, out.ax) << "the container window made the control";
+  ASSERT_EQ(S_OK, atl.getControl(out.ax, out.control.put()));
+  ComPtr<IOleWindow> window;
+  ASSERT_EQ(S_OK, out.control->QueryInterface(IID_IOleWindow, window.put_void()));
+  ASSERT_EQ(S_OK, window->GetWindow(&out.form));
+  zqtest::Pump();
+}
+
 SIZE ClientSize(HWND w) {
   RECT r{};
   GetClientRect(w, &r);
@@ -42,26 +66,15 @@ SIZE WindowSize(HWND w) {
 }
 
 TEST(Container, AtlAxWinHostsTheControlInPlaceAndResizesIt) {
-  static HMODULE registered = zqtest::RegisterModule("ZQ_OCX");
-  ASSERT_NE(nullptr, registered);
-  Atl atl;
-  ASSERT_TRUE(atl.init && atl.getControl) << "atl.dll with AtlAxWinInit and AtlAxGetControl";
-  ASSERT_TRUE(atl.init());
-
   HWND form = nullptr;
   {
     zqtest::HostWindow host(660, 460, L"ZanQuilmo4 in AtlAxWin");
-    HWND ax = CreateWindowExW(0, L"AtlAxWin", L"ZanQuilmo4.ZanQuilmoAx4", WS_CHILD | WS_VISIBLE, 10, 10, 640, 440,
-                              host.hwnd(), nullptr, nullptr, nullptr);
-    ASSERT_NE(nullptr, ax) << "the container window made the control";
-    ComPtr<IUnknown> unknown;
-    ASSERT_EQ(S_OK, atl.getControl(ax, unknown.put()));
+    Contained c;
+    ASSERT_NO_FATAL_FAILURE(Contain(host.hwnd(), 10, 10, 640, 440, c));
+    HWND ax = c.ax;
+    form = c.form;
     ComPtr<IZanQuilmoAx4> control;
-    ASSERT_EQ(S_OK, unknown->QueryInterface(IID_IZanQuilmoAx4, control.put_void()));
-    ComPtr<IOleInPlaceObject> inPlace;
-    ASSERT_EQ(S_OK, unknown->QueryInterface(IID_IOleInPlaceObject, inPlace.put_void()));
-    ASSERT_EQ(S_OK, inPlace->GetWindow(&form));
-    zqtest::Pump();
+    ASSERT_EQ(S_OK, c.control->QueryInterface(IID_IZanQuilmoAx4, control.put_void()));
 
     // In place: the form is a visible child of the container's window, at its size.
     EXPECT_EQ(ax, GetParent(form));
@@ -89,9 +102,8 @@ TEST(Container, AtlAxWinHostsTheControlInPlaceAndResizesIt) {
     zqtest::SavePng(shot, L"container-atlaxwin.png");
     EXPECT_EQ(RGB(255, 255, 255), shot.At(10 + 640 - 40, 10 + 440 - 40)) << "the white drawing at the lower right";
 
-    inPlace.reset();
     control.reset();
-    unknown.reset();
+    c.control.reset();
     DestroyWindow(ax);
     zqtest::Pump();
     EXPECT_FALSE(IsWindow(form)) << "closing the container releases the control and its windows";
@@ -106,22 +118,10 @@ POINT WidthButton(int slot) { return {2 + 4 + 16, 50 + 176 + (slot == 0 ? 4 : sl
 constexpr POINT kDrawingOrigin{49, 50};
 
 TEST(Container, StrokesInEveryMediumDrawnWithTheMouse) {
-  static HMODULE registered = zqtest::RegisterModule("ZQ_OCX");
-  ASSERT_NE(nullptr, registered);
-  Atl atl;
-  ASSERT_TRUE(atl.init && atl.getControl);
-  atl.init();  // FALSE when the window class exists already
   zqtest::HostWindow host(840, 640, L"ZanQuilmo4 strokes");
-  HWND ax = CreateWindowExW(0, L"AtlAxWin", L"ZanQuilmo4.ZanQuilmoAx4", WS_CHILD | WS_VISIBLE, 10, 10, 820, 620,
-                            host.hwnd(), nullptr, nullptr, nullptr);
-  ASSERT_NE(nullptr, ax);
-  ComPtr<IUnknown> unknown;
-  ASSERT_EQ(S_OK, atl.getControl(ax, unknown.put()));
-  ComPtr<IOleInPlaceObject> inPlace;
-  ASSERT_EQ(S_OK, unknown->QueryInterface(IID_IOleInPlaceObject, inPlace.put_void()));
-  HWND form = nullptr;
-  ASSERT_EQ(S_OK, inPlace->GetWindow(&form));
-  zqtest::Pump();
+  Contained c;
+  ASSERT_NO_FATAL_FAILURE(Contain(host.hwnd(), 10, 10, 820, 620, c));
+  const HWND form = c.form;
 
   auto click = [&](POINT p) {
     zqtest::Click(form, p.x, p.y);
@@ -160,9 +160,8 @@ TEST(Container, StrokesInEveryMediumDrawnWithTheMouse) {
         ink += shot.At(x, y) != RGB(255, 255, 255);
     EXPECT_GT(ink, 300) << "medium " << m;
   }
-  inPlace.reset();
-  unknown.reset();
-  DestroyWindow(ax);
+  c.control.reset();
+  DestroyWindow(c.ax);
   zqtest::Pump();
 }
 
@@ -175,21 +174,12 @@ LRESULT CALLBACK CountKeys(HWND w, UINT m, WPARAM wp, LPARAM lp) {
 }
 
 TEST(Container, EnterAndEscapeGoToTheFocusedFormBeforeTheContainer) {
-  static HMODULE registered = zqtest::RegisterModule("ZQ_OCX");
-  ASSERT_NE(nullptr, registered);
-  Atl atl;
-  ASSERT_TRUE(atl.init && atl.getControl);
-  atl.init();
   zqtest::HostWindow host(660, 460, L"keys");
-  HWND ax = CreateWindowExW(0, L"AtlAxWin", L"ZanQuilmo4.ZanQuilmoAx4", WS_CHILD | WS_VISIBLE, 0, 0, 640, 440,
-                            host.hwnd(), nullptr, nullptr, nullptr);
-  ASSERT_NE(nullptr, ax);
-  ComPtr<IUnknown> unknown;
-  ASSERT_EQ(S_OK, atl.getControl(ax, unknown.put()));
+  Contained c;
+  ASSERT_NO_FATAL_FAILURE(Contain(host.hwnd(), 0, 0, 640, 440, c));
+  const HWND form = c.form;
   ComPtr<IOleInPlaceActiveObject> active;
-  ASSERT_EQ(S_OK, unknown->QueryInterface(IID_IOleInPlaceActiveObject, active.put_void()));
-  HWND form = nullptr;
-  ASSERT_EQ(S_OK, active->GetWindow(&form));
+  ASSERT_EQ(S_OK, c.control->QueryInterface(IID_IOleInPlaceActiveObject, active.put_void()));
   g_formProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(form, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountKeys)));
   // Focus elsewhere: the container keeps its keys.
   SetFocus(host.hwnd());
@@ -212,8 +202,8 @@ TEST(Container, EnterAndEscapeGoToTheFocusedFormBeforeTheContainer) {
   EXPECT_EQ(S_FALSE, active->TranslateAccelerator(nullptr)) << "no message, nothing translated";
   SetWindowLongPtrW(form, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_formProc));
   active.reset();
-  unknown.reset();
-  DestroyWindow(ax);
+  c.control.reset();
+  DestroyWindow(c.ax);
   zqtest::Pump();
 }
 

@@ -13,6 +13,7 @@
 #include "ComSupport.h"
 #include "TestSupport.h"
 #include "UiSupport.h"
+#include "HostedControl.h"
 #include "ZanQuilmoImpl.h"
 #include "ZanTabletInject.h"
 
@@ -20,12 +21,6 @@ using namespace zq;
 using zqtest::HostWindow;
 
 namespace {
-
-HINSTANCE Module() {
-  zqtest::EnsureCom();
-  static HMODULE m = LoadLibraryW(zqtest::EnvDir("ZQ_OCX").c_str());
-  return m;
-}
 
 // The control with its protected parts in reach, recording the tablet events it receives.
 class Probe : public TZanQuilmoAx4 {
@@ -65,26 +60,7 @@ class Probe : public TZanQuilmoAx4 {
   void imgDrawMouseDown(Control&, fw::MouseButton, fw::ShiftState, int, int) override { ++mouseDowns; }
 };
 
-// A control embedded in a host window at the design size, set up as a container does.
-struct Hosted {
-  HostWindow host;
-  std::unique_ptr<Probe> ax;
-  explicit Hosted(int w = 609, int h = 406) : host(w, h) {
-    ax = std::make_unique<Probe>(Module());
-    ax->SetParentWindow(host.hwnd());
-    ax->SetBorderStyle(fw::BorderStyle::None);
-    ax->SetBounds(0, 0, w, h);
-    ax->Initialize();
-    host.onResize = [this](int cw, int ch) {
-      if (ax) ax->SetBounds(0, 0, cw, ch);
-    };
-    zqtest::Pump();
-  }
-  ~Hosted() {
-    host.onResize = nullptr;
-    ax.reset();
-  }
-};
+using Hosted = zqtest::Hosted<Probe>;
 
 // Paints a mark of colour c into a bitmap.
 void Mark(fw::Bitmap& b, int x, int y, fw::Color c) {
@@ -103,7 +79,7 @@ ServerCall ServerEntry(const char* variable, const char* name) {
 class ControlTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(Module(), nullptr) << "ZQ_OCX does not name the built module";
+    ASSERT_NE(zqtest::ControlModule(), nullptr) << "ZQ_OCX does not name the built module";
     for (const char* v : {"ZQ_PBRUSH_OCX", "ZQ_TABLET_OCX"}) {
       auto reg = ServerEntry(v, "DllRegisterServer");
       ASSERT_TRUE(reg);
@@ -155,7 +131,7 @@ TEST_F(ControlTest, StateRightAfterCreation) {
   EXPECT_TRUE(ax.pnlImg->DoubleBuffered());
   // The cursors, by number.
   const wchar_t* names[] = {L"PEN_C", L"ERASER", L"BUCKET", L"TEXT"};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(LoadCursorW(Module(), names[i]), fw::CursorHandle(i + 1)) << i + 1;
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(LoadCursorW(zqtest::ControlModule(), names[i]), fw::CursorHandle(i + 1)) << i + 1;
   // The drawing covers the area, white, 24 bits per pixel, and the history holds it.
   EXPECT_EQ(557, ax.Get_DrawAreaWidth());
   EXPECT_EQ(353, ax.Get_DrawAreaHeight());

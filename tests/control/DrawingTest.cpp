@@ -13,6 +13,7 @@
 #include "ComSupport.h"
 #include "TestSupport.h"
 #include "UiSupport.h"
+#include "HostedControl.h"
 #include "ZanQuilmoImpl.h"
 #include "ZanTabletInject.h"
 
@@ -23,12 +24,6 @@ using zqtest::HostWindow;
 long AllocationCount();
 
 namespace {
-
-HINSTANCE Module() {
-  zqtest::EnsureCom();
-  static HMODULE m = LoadLibraryW(zqtest::EnvDir("ZQ_OCX").c_str());
-  return m;
-}
 
 // The control with its protected parts in reach, recording every stroke step.
 class Probe : public TZanQuilmoAx4 {
@@ -61,20 +56,7 @@ class Probe : public TZanQuilmoAx4 {
   }
 };
 
-struct Hosted {
-  HostWindow host;
-  std::unique_ptr<Probe> ax;
-  explicit Hosted(int w = 609, int h = 406) : host(w, h) {
-    ax = std::make_unique<Probe>(Module());
-    ax->SetParentWindow(host.hwnd());
-    ax->SetBorderStyle(fw::BorderStyle::None);
-    ax->SetBounds(0, 0, w, h);
-    ax->Initialize();
-    zqtest::Pump();
-  }
-  ~Hosted() { ax.reset(); }
-  HWND panel() const { return ax->pnlImg->Handle(); }
-};
+using Hosted = zqtest::Hosted<Probe>;
 
 fw::Color At(fw::Bitmap& b, int x, int y) { return b.GetCanvas().Pixel(x, y); }
 int NonWhite(fw::Bitmap& b, const RECT& r) {
@@ -149,7 +131,7 @@ POINT BoxPoint(Probe& ax, int x, int y) {
 class DrawingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(Module(), nullptr);
+    ASSERT_NE(zqtest::ControlModule(), nullptr);
     zqtest::RegisterModule("ZQ_PBRUSH_OCX");
     zqtest::RegisterModule("ZQ_TABLET_OCX");
     fw::SetDialogService(&dialogs);
