@@ -115,14 +115,14 @@ HRESULT ServerModule::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
 
 HRESULT ServerModule::CanUnloadNow() const { return ModuleCount::Value() == 0 ? S_OK : S_FALSE; }
 
-// Both give E_FAIL when a step fails; its text (such as the registry write error) stays in
-// the thread's error information for the caller to show.
-HRESULT ServerModule::Register(HMODULE module) const {
+// Runs a registration step for every class: E_FAIL when one fails, its text (such as the
+// registry write error) left in the thread's error information for the caller to show.
+HRESULT ServerModule::ForEachClass(HMODULE module, void (*step)(HMODULE, const ControlRegistration&)) const {
   const Class* current = nullptr;
   try {
     for (const Class& c : classes_) {
       current = &c;
-      RegisterControl(module, c.registration);
+      step(module, c.registration);
     }
     return S_OK;
   } catch (...) {
@@ -131,18 +131,7 @@ HRESULT ServerModule::Register(HMODULE module) const {
   }
 }
 
-HRESULT ServerModule::Unregister(HMODULE module) const {
-  const Class* current = nullptr;
-  try {
-    for (const Class& c : classes_) {
-      current = &c;
-      UnregisterControl(module, c.registration);
-    }
-    return S_OK;
-  } catch (...) {
-    ComErrorFromException(IID_NULL, current ? current->registration.progId : std::wstring());
-    return E_FAIL;
-  }
-}
+HRESULT ServerModule::Register(HMODULE module) const { return ForEachClass(module, &RegisterControl); }
+HRESULT ServerModule::Unregister(HMODULE module) const { return ForEachClass(module, &UnregisterControl); }
 
 }  // namespace zq::fw

@@ -57,6 +57,7 @@ class ServerModule {
   HRESULT Unregister(HMODULE module) const;
 
  private:
+  HRESULT ForEachClass(HMODULE module, void (*step)(HMODULE, const ControlRegistration&)) const;
   std::vector<Class> classes_;
 };
 
