@@ -178,6 +178,7 @@ class TZanQuilmoAx4 : public ZanQuilmoForm {
   // One stroke step: a point in quarter pixels of the drawing to the brush or the eraser.
   virtual void DrawStrokePoint(long x, long y, long pressure, long extra, bool first);
   void SetupPen(int setup);
+  void TabletStrokePoint(long x, long y, long pressure, bool first);
   // Whether a tablet point (quarter pixels of the scroll box) lies over the visible drawing.
   bool TabletPointOnDrawing(long x, long y);
   // Delivers waiting messages; false when the control was destroyed meanwhile.

@@ -98,6 +98,13 @@ void TZanQuilmoAx4::imgDrawMouseUp(Control&, MouseButton, ShiftState shift, int 
 
 // ---- tablet ----
 
+// A tablet point (quarter pixels of the scroll box) as a stroke step: scrolled into the
+// drawing, with the PacketExtra of the event it came with.
+void TZanQuilmoAx4::TabletStrokePoint(long x, long y, long pressure, bool first) {
+  DrawStrokePoint(x + 4L * scrbxImg->HorzScrollPos(), y + 4L * scrbxImg->VertScrollPos(), pressure,
+                  ZanTCtl->PacketExtra(), first);
+}
+
 bool TZanQuilmoAx4::TabletPointOnDrawing(long x, long y) {
   // Quarter pixels of the scroll box's client area, truncated towards zero.
   POINT p{static_cast<LONG>(std::trunc(x / 4.0)), static_cast<LONG>(std::trunc(y / 4.0))};
@@ -114,24 +121,21 @@ void TZanQuilmoAx4::ZanTCtl4PenDown(TZanTabletCtl4&, long x, long y, long bfSw, 
   ZanTCtl->SetPreventMouseEvents(1);
   if (Timer.Enabled()) Timer.SetEnabled(false);
   StrokePhase = kPhaseTabletPen;
-  DrawStrokePoint(x + 4L * scrbxImg->HorzScrollPos(), y + 4L * scrbxImg->VertScrollPos(), p, ZanTCtl->PacketExtra(),
-                  true);
+  TabletStrokePoint(x, y, p, true);
 }
 
 void TZanQuilmoAx4::ZanTCtl4PenMove(TZanTabletCtl4&, long x, long y, long, long p, long, short, short, short) {
   if (destroyed_) return;
   if (StrokePhase != kPhaseTabletPen && StrokePhase != kPhaseTabletEraser) return;
   // No hit test: a stroke that leaves the panel goes on.
-  DrawStrokePoint(x + 4L * scrbxImg->HorzScrollPos(), y + 4L * scrbxImg->VertScrollPos(), p, ZanTCtl->PacketExtra(),
-                  false);
+  TabletStrokePoint(x, y, p, false);
 }
 
 void TZanQuilmoAx4::ZanTCtl4PenUp(TZanTabletCtl4&, long x, long y, long, long p, long, short, short, short) {
   FTabletContact = false;
   if (destroyed_ || StrokePhase != kPhaseTabletPen) return;
   StrokePhase = kPhaseReleasing;
-  DrawStrokePoint(x + 4L * scrbxImg->HorzScrollPos(), y + 4L * scrbxImg->VertScrollPos(), p, ZanTCtl->PacketExtra(),
-                  false);
+  TabletStrokePoint(x, y, p, false);
   // Mouse messages the pen made meet the releasing phase and are dropped.
   if (!DeliverWaitingMessages()) return;
   Timer.SetEnabled(true);
@@ -156,8 +160,7 @@ void TZanQuilmoAx4::ZanTCtl4EraserDown(TZanTabletCtl4&, long x, long y, long, lo
   SavedPenWidth = PenWidth;
   PenWidth = 22;
   SetupPen(0);
-  DrawStrokePoint(x + 4L * scrbxImg->HorzScrollPos(), y + 4L * scrbxImg->VertScrollPos(), p, ZanTCtl->PacketExtra(),
-                  true);
+  TabletStrokePoint(x, y, p, true);
 }
 
 void TZanQuilmoAx4::ZanTCtl4EraserUp(TZanTabletCtl4&, long x, long y, long, long p, long, short, short, short) {
@@ -165,8 +168,7 @@ void TZanQuilmoAx4::ZanTCtl4EraserUp(TZanTabletCtl4&, long x, long y, long, long
   if (destroyed_ || StrokePhase != kPhaseTabletEraser) return;
   StrokePhase = kPhaseReleasing;
   try {
-    DrawStrokePoint(x + 4L * scrbxImg->HorzScrollPos(), y + 4L * scrbxImg->VertScrollPos(), p,
-                    ZanTCtl->PacketExtra(), false);
+    TabletStrokePoint(x, y, p, false);
   } catch (...) {
     // The pen's width and cursor come back even when the last point failed.
     imgDraw->SetCursor(SavedCursor);
