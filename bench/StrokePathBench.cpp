@@ -120,7 +120,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int mi = 0; mi < 2; ++mi) {
     for (int w : {1, 8, 32}) {
       ax->ZanPBrs->SetBrushType(static_cast<short>(media[mi]), 0, 0);
-      zq::PenWidth = w;
+      ax->PenWidth = w;
       // Through the window: press, the moves (timed), release.
       const double path = bench::Best(
           [&] {

@@ -127,6 +127,7 @@ long TZanTabletCtl4::DeviceStatus() { return GetLong(Dispatch(), kDeviceStatus, 
 long TZanTabletCtl4::PacketExtra() { return GetLong(Dispatch(), kPacketExtra, "PacketExtra"); }
 long TZanTabletCtl4::CursorMode() { return GetLong(Dispatch(), kCursorMode, "CursorMode"); }
 void TZanTabletCtl4::SetPreventBehindWriting(long on) { PutLong(Dispatch(), kPreventBehindWriting, on, "PreventBehindWriting"); }
+long TZanTabletCtl4::PreventMouseEvents() { return GetLong(Dispatch(), kPreventMouseEvents, "PreventMouseEvents"); }
 void TZanTabletCtl4::SetPreventMouseEvents(long on) { PutLong(Dispatch(), kPreventMouseEvents, on, "PreventMouseEvents"); }
 
 }  // namespace zq

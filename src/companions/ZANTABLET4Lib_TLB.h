@@ -42,6 +42,7 @@ class TZanTabletCtl4 : public fw::OleControl {
   long PacketExtra();
   long CursorMode();
   void SetPreventBehindWriting(long on);
+  long PreventMouseEvents();
   void SetPreventMouseEvents(long on);
 
  private:

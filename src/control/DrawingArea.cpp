@@ -5,7 +5,6 @@
 #include <deque>
 #include <vector>
 
-#include "Dialogs.h"
 #include "ZanQuilmoImpl.h"
 
 namespace zq {
@@ -38,12 +37,6 @@ void TZanQuilmoAx4::ResizeImage(fw::Image& image, int width, int height) {
   b.SetWidth(s.cx);
 }
 
-void TZanQuilmoAx4::ResizeBitmap(fw::Bitmap& bitmap, int width, int height) {
-  fw::CanvasLock lock(bitmap.GetCanvas());
-  bitmap.SetHeight(height);
-  bitmap.SetWidth(width);
-}
-
 // Every bitmap of the area takes the new width (or height; -1 keeps a bitmap's own), or,
 // when one of them cannot, none does: the new pixels are all prepared before any is put in
 // place.
@@ -63,35 +56,39 @@ void TZanQuilmoAx4::ResizeAreaBitmaps(int width, int height) {
 }
 
 void TZanQuilmoAx4::Set_DrawAreaAlign(long value) {
+  if (value != FDrawAreaAlign) Modified();
   FDrawAreaAlign = value;
-  // Manual: the panel stays where it is with its size. Otherwise it fills the box again,
-  // and its resize handling follows when that changes its size.
-  pnlImg->SetAlign(value == 1 ? fw::Align::None : fw::Align::Client);
+  // Manual: the panel stays where it is with its size. Any other value fills the box again,
+  // and the panel's resize handling follows when that changes its size.
+  pnlImg->SetAlign(ManualArea() ? fw::Align::None : fw::Align::Client);
 }
 
 long TZanQuilmoAx4::Get_DrawAreaWidth() const { return imgDraw->Width(); }
 long TZanQuilmoAx4::Get_DrawAreaHeight() const { return imgDraw->Height(); }
 
-void TZanQuilmoAx4::Set_DrawAreaWidth(long value) {
-  if (FDrawAreaAlign != 1 || value <= 0) return;
+// Both setters report a refusal to the caller: a size beyond the limits with its own text,
+// any other failure (memory, say) with the area-size message. Nothing changed then.
+void TZanQuilmoAx4::SetAreaSide(long value, bool width) {
+  if (!ManualArea() || value <= 0) return;
   if (value > kMaxDrawSide) throw fw::Error(fw::Narrow(kAreaTooLarge), E_INVALIDARG);
-  const int w = static_cast<int>(value);
-  ResizeAreaBitmaps(w, -1);
-  pnlImg->SetWidth(w);
+  const int v = static_cast<int>(value);
+  if (v == (width ? Get_DrawAreaWidth() : Get_DrawAreaHeight()) &&
+      v == (width ? DrawBitmap().Width() : DrawBitmap().Height()))
+    return;
+  try {
+    ResizeAreaBitmaps(width ? v : -1, width ? -1 : v);
+  } catch (const fw::Error&) {
+    throw;
+  } catch (...) {
+    throw fw::Error(fw::Narrow(kAreaSizeError), E_OUTOFMEMORY);
+  }
+  if (width) pnlImg->SetWidth(v);
+  else pnlImg->SetHeight(v);
+  Modified();
 }
 
-void TZanQuilmoAx4::Set_DrawAreaHeight(long value) {
-  if (FDrawAreaAlign != 1 || value <= 0) return;
-  try {
-    if (value > kMaxDrawSide) throw fw::Error(fw::Narrow(kAreaTooLarge), E_INVALIDARG);
-    const int h = static_cast<int>(value);
-    ResizeAreaBitmaps(-1, h);
-    pnlImg->SetHeight(h);
-  } catch (...) {
-    fw::Dialogs().Message(HandleAllocated() ? Handle() : nullptr, kAreaSizeError, Caption(), fw::MsgButtons::Ok,
-                          fw::MsgIcon::None);
-  }
-}
+void TZanQuilmoAx4::Set_DrawAreaWidth(long value) { SetAreaSide(value, true); }
+void TZanQuilmoAx4::Set_DrawAreaHeight(long value) { SetAreaSide(value, false); }
 
 void TZanQuilmoAx4::pnlImgResize(Control&) {
   if (ImageLoading || destroyed_) return;
@@ -107,7 +104,7 @@ void TZanQuilmoAx4::pnlImgResize(Control&) {
 }
 
 void TZanQuilmoAx4::scrbxImgResize(Control&) {
-  if (destroyed_ || FDrawAreaAlign != 0 || !HistoryReady()) return;
+  if (destroyed_ || ManualArea() || !HistoryReady()) return;
   TakeUndoSnapshot();
   sbtnUndo->SetEnabled(false);
 }

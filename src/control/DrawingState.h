@@ -1,8 +1,8 @@
-// The drawing state: held once per loaded module and shared by every control in the
-// process (a stroke in progress in one control is in progress for all of them). Everything
-// runs on the thread of the apartment that created the controls, so there are no locks.
-// All of it is zero when the module loads; each control's set-up gives it its starting
-// values (SetupControl).
+// The drawing state of one control: the tool, the pen, the colour, the phase of a stroke in
+// progress, the background flags and the anchors of a drag. Every control has its own, so
+// two controls on one form (or on two threads) never see each other's choices, drags or
+// undo flags. A control's set-up gives it its starting values (SetupControl); the fields it
+// leaves alone start at zero.
 #pragma once
 
 #include <cstdint>
@@ -30,28 +30,27 @@ struct DragPoint {
   int x = 0, y = 0;
 };
 
-extern std::uint8_t StrokePhase;   // 0 idle, 1 a release is handled, 2 / 3 tablet pen / eraser, 4 mouse drag
-extern bool ImageLoading;          // an image is being loaded into the drawing
-extern bool HasBackground;         // the background layer holds a placed image
-extern bool KeepUndoBackground;    // the next snapshot leaves UndoHasBackground alone
-extern bool UndoHasBackground;     // HasBackground as it belongs to the undo snapshot
-extern int CurrentTool;            // kToolPen ... kToolPlacement
-extern int PenSizeSet;             // which three pen widths are shown, 1 to 4
-extern int SavedCursor;            // cursor of imgDraw kept over a tablet eraser stroke
-extern int SavedPenWidth;          // PenWidth kept over a tablet eraser stroke
-extern DragPoint DragAnchor;       // where a shape or text drag began
-extern DragPoint DragLast;         // the rubber band's last end; the placement's centre
-extern int PasteHalfWidth;         // half the size of the image waiting to be placed
-extern int PasteHalfHeight;
-extern int PenMode;                // pen medium 0 to 6
-extern int PenWidth;               // pixels: 1, 2, 3, 8, 14, 22 or 32
-extern fw::Color PenColor;         // 0x00BBGGRR
-extern fw::Color BackColor;        // white
-extern int ShapeKind;              // 1 rectangle ... 5 triangle
-extern int FillStyle;              // 1 filled, 2 frame on white, 3 frame only
-extern double TextAspect;          // height of a text block over its widest line
-
-// An image is waiting to be placed (the placement tool is active).
-inline bool PlacementPending() { return CurrentTool == kToolPlacement; }
+struct DrawingState {
+  std::uint8_t StrokePhase = 0;   // 0 idle, 1 a release is handled, 2 / 3 tablet pen / eraser, 4 mouse drag
+  bool ImageLoading = false;      // an image is being loaded into the drawing
+  bool HasBackground = false;     // the background layer holds a placed image
+  bool KeepUndoBackground = false;  // the next snapshot leaves UndoHasBackground alone
+  bool UndoHasBackground = false;   // HasBackground as it belongs to the undo snapshot
+  int CurrentTool = 0;            // kToolPen ... kToolPlacement
+  int PenSizeSet = 0;             // which three pen widths are shown, 1 to 4
+  int SavedCursor = 0;            // cursor of imgDraw kept over a tablet eraser stroke
+  int SavedPenWidth = 0;          // PenWidth kept over a tablet eraser stroke
+  DragPoint DragAnchor;           // where a shape or text drag began
+  DragPoint DragLast;             // the rubber band's last end; the placement's centre
+  int PasteHalfWidth = 0;         // half the size of the image waiting to be placed
+  int PasteHalfHeight = 0;
+  int PenMode = 0;                // pen medium 0 to 6
+  int PenWidth = 0;               // pixels: 1, 2, 3, 8, 14, 22 or 32
+  fw::Color PenColor = 0;         // 0x00BBGGRR
+  fw::Color BackColor = 0;        // white
+  int ShapeKind = 0;              // 1 rectangle ... 5 triangle
+  int FillStyle = 0;              // 1 filled, 2 frame on white, 3 frame only
+  double TextAspect = 0.0;        // height of a text block over its widest line
+};
 
 }  // namespace zq

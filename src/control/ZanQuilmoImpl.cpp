@@ -126,9 +126,12 @@ bool TZanQuilmoAx4::AttachTablet() {
   return result;
 }
 
+// The history timer never photographs an operation half done: while a stroke, a drag or a
+// placement is in progress the snapshot waits, and the end of that operation arms the
+// timer again (StrokeEnd; whatever ends a placement does the same).
 void TZanQuilmoAx4::TimerTimer(fw::Timer&) {
   Timer.SetEnabled(false);
-  if (destroyed_) return;
+  if (destroyed_ || StrokePhase != kPhaseIdle || CurrentTool == kToolPlacement) return;
   TakeUndoSnapshot();
 }
 

@@ -1,6 +1,6 @@
 // The control object TZanQuilmoAx4: the form the host embeds, its state, its set-up and
-// teardown, the drawing area's geometry and the undo history. The drawing state shared by
-// every control of the process is in DrawingState.h.
+// teardown, the drawing area's geometry and the undo history. Its drawing state (tool, pen,
+// colour, stroke phase, background flags) is the record of DrawingState.h, one per control.
 //
 // One class, its concerns in files of their own:
 //   ZanQuilmoImpl.cpp            set-up, tablet attachment, the history timer, teardown
@@ -36,7 +36,7 @@ extern const wchar_t kAreaTooLarge[];
 // The message of a failed image placement.
 extern const wchar_t kPasteError[];
 
-class TZanQuilmoAx4 : public ZanQuilmoForm {
+class TZanQuilmoAx4 : public ZanQuilmoForm, public DrawingState {
  public:
   // Builds the form; pictures, cursors and the companions' fallback folder come from
   // `module` (ZanQuilmo4.ocx). Initialize must follow before the host uses the control.
@@ -48,7 +48,7 @@ class TZanQuilmoAx4 : public ZanQuilmoForm {
 
   // Host integration.
   long Get_DrawEnabled() const { return FDrawEnabled; }
-  void Set_DrawEnabled(long value) { FDrawEnabled = value != 0 ? -1 : 0; }
+  void Set_DrawEnabled(long value);
   long Get_AxBorderStyle() const { return static_cast<long>(GetBorderStyle()); }
   void Set_AxBorderStyle(long value);
   // The container connected its event sink (null: disconnected). A sink without the
@@ -69,14 +69,13 @@ class TZanQuilmoAx4 : public ZanQuilmoForm {
   long AxBorderStyle2() const { return Get_AxBorderStyle(); }
   void SetAxBorderStyle2(long v) { Set_AxBorderStyle(v); }
   short Visible2() const { return Visible() ? -1 : 0; }
-  void SetVisible2(short v) { SetVisible(v != 0); }
+  void SetVisible2(short v);
   short Enabled2() const { return Enabled() ? -1 : 0; }
-  void SetEnabled2(short v) { SetEnabled(v != 0); }
+  void SetEnabled2(short v);
   // Picture2: the drawing's bitmap; writing copies a picture into the drawing without
   // fitting the area or touching the history.
   const fw::Bitmap& Picture2() { return DrawBitmap(); }
   void SetPicture2(const fw::Bitmap& picture);
-  bool HasEventSink() const { return static_cast<bool>(FEvents); }
 
   // Drawing area.
   long Get_DrawAreaAlign() const { return FDrawAreaAlign; }
@@ -156,10 +155,12 @@ class TZanQuilmoAx4 : public ZanQuilmoForm {
   void SetupControl();
   bool AttachTablet();
   void ResizeImage(fw::Image& image, int width, int height);
-  void ResizeBitmap(fw::Bitmap& bitmap, int width, int height);
   // The bitmaps that follow the area's size, all changed or none: each to its own size
   // with the given dimension replaced.
   void ResizeAreaBitmaps(int width, int height);
+  void SetAreaSide(long value, bool width);
+  // Manual alignment: DrawAreaAlign 1; every other stored value aligns automatically.
+  bool ManualArea() const { return FDrawAreaAlign == 1; }
   bool HistoryReady() const { return FUndoDrawBmp && FUndoTextureBmp && FLastDrawBmp && FLastTextureBmp; }
   fw::Bitmap& DrawBitmap() { return imgDraw->GetPicture().GetBitmap(); }
 
@@ -183,6 +184,35 @@ class TZanQuilmoAx4 : public ZanQuilmoForm {
   bool TabletPointOnDrawing(long x, long y);
   // Delivers waiting messages; false when the control was destroyed meanwhile.
   bool DeliverWaitingMessages();
+  // Clears a stroke left half done by a tool button: idle again, and with a tablet the
+  // pen's mouse events pass again.
+  void ResetStrokePhase();
+
+  // Ends a stroke, drag or release when it goes out of scope, on every path (a failing
+  // component, a handler that destroyed the form while messages were delivered): the
+  // history records it, the phase is idle, and after a tablet stroke the pen's mouse events
+  // pass again. Nothing happens once the control is gone.
+  class StrokeEnd {
+   public:
+    enum History { kArmTimer, kSnapshot };
+    enum Source { kMouse, kTablet };
+    enum Pen { kKeepPen, kRestorePen };  // the pen's eraser end gives back width and cursor
+    StrokeEnd(TZanQuilmoAx4& c, History h, Source s = kMouse, Pen p = kKeepPen)
+        : c_(c), alive_(c.alive_), history_(h), source_(s), pen_(p) {}
+    ~StrokeEnd() {
+      if (*alive_) c_.EndStroke(history_, source_, pen_);
+    }
+    StrokeEnd(const StrokeEnd&) = delete;
+    StrokeEnd& operator=(const StrokeEnd&) = delete;
+
+   private:
+    TZanQuilmoAx4& c_;
+    std::shared_ptr<bool> alive_;
+    History history_;
+    Source source_;
+    Pen pen_;
+  };
+  void EndStroke(StrokeEnd::History history, StrokeEnd::Source source, StrokeEnd::Pen pen) noexcept;
 
   // The other tools' work on the drawing.
   void BucketFill(int x, int y);
@@ -215,6 +245,7 @@ class TZanQuilmoAx4 : public ZanQuilmoForm {
   // control) checks it afterwards.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   int snapshots_ = 0;
+  bool strokeErases_ = false;  // the stroke in progress goes to the eraser (chosen at its first point)
 };
 
 }  // namespace zq

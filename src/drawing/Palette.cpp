@@ -62,7 +62,7 @@ void TZanQuilmoAx4::sbtnPenClick(Control&) {
   SetupPen(0);
   imgDraw->SetCursor(kCursorPen);
   ArrangePenSizes(PenSizeSetOf(PenMode));
-  StrokePhase = kPhaseIdle;
+  ResetStrokePhase();
 }
 
 void TZanQuilmoAx4::sbtnErsClick(Control&) {
@@ -73,7 +73,7 @@ void TZanQuilmoAx4::sbtnErsClick(Control&) {
   SetupPen(0);
   ArrangePenSizes(3);
   imgDraw->SetCursor(kCursorEraser);
-  StrokePhase = kPhaseIdle;
+  ResetStrokePhase();
 }
 
 void TZanQuilmoAx4::sbtnBucClick(Control&) {
@@ -83,7 +83,7 @@ void TZanQuilmoAx4::sbtnBucClick(Control&) {
   ShowToolPanels(CurrentTool);
   SetupPen(0);
   imgDraw->SetCursor(kCursorBucket);
-  StrokePhase = kPhaseIdle;
+  ResetStrokePhase();
 }
 
 void TZanQuilmoAx4::sbtnTextClick(Control&) {
@@ -92,7 +92,7 @@ void TZanQuilmoAx4::sbtnTextClick(Control&) {
   CurrentTool = kToolText;
   ShowToolPanels(CurrentTool);
   memText->SetFocus();
-  StrokePhase = kPhaseIdle;
+  ResetStrokePhase();
   imgDraw->SetCursor(kCursorText);
 }
 
@@ -104,7 +104,7 @@ void TZanQuilmoAx4::sbtnShapeClick(Control&) {
   imgDraw->SetCursor(fw::kCursorCross);
   if (ZanTCtl->CursorMode() == 2) ZanTCtl->SetPenCursor(2);
   ArrangePenSizes(4);
-  StrokePhase = kPhaseIdle;
+  ResetStrokePhase();
 }
 
 void TZanQuilmoAx4::ShowToolPanels(int tool) {

@@ -13,6 +13,41 @@ namespace {
 constexpr long kMousePressure = 0xFFFF;
 }
 
+// ---- the end of a stroke ----
+
+void TZanQuilmoAx4::EndStroke(StrokeEnd::History history, StrokeEnd::Source source, StrokeEnd::Pen pen) noexcept {
+  if (pen == StrokeEnd::kRestorePen) {
+    PenWidth = SavedPenWidth;
+    try {
+      imgDraw->SetCursor(SavedCursor);
+    } catch (...) {
+    }
+  }
+  StrokePhase = kPhaseIdle;
+  if (destroyed_) return;
+  try {
+    if (history == StrokeEnd::kSnapshot) TakeUndoSnapshot();
+    else Timer.SetEnabled(true);
+  } catch (...) {
+    // A snapshot that cannot be taken now is tried again by the timer.
+    try {
+      Timer.SetEnabled(true);
+    } catch (...) {
+    }
+  }
+  if (source == StrokeEnd::kTablet && FTabletReady) {
+    try {
+      ZanTCtl->SetPreventMouseEvents(0);
+    } catch (...) {
+    }
+  }
+}
+
+void TZanQuilmoAx4::ResetStrokePhase() {
+  StrokePhase = kPhaseIdle;
+  if (FTabletReady) ZanTCtl->SetPreventMouseEvents(0);
+}
+
 // ---- mouse ----
 
 void TZanQuilmoAx4::imgDrawMouseDown(Control&, MouseButton, ShiftState, int x, int y) {
@@ -77,6 +112,8 @@ void TZanQuilmoAx4::imgDrawMouseMove(Control&, ShiftState shift, int x, int y) {
 void TZanQuilmoAx4::imgDrawMouseUp(Control&, MouseButton, ShiftState shift, int x, int y) {
   if (destroyed_ || StrokePhase != kPhaseMouseDrag) return;
   StrokePhase = kPhaseReleasing;
+  // Whatever the tool's last step does, the drag ends: idle again, and the timer armed.
+  StrokeEnd end(*this, StrokeEnd::kArmTimer);
   switch (CurrentTool) {
     case kToolPen:
     case kToolEraser:
@@ -91,8 +128,6 @@ void TZanQuilmoAx4::imgDrawMouseUp(Control&, MouseButton, ShiftState shift, int 
     default:
       break;
   }
-  Timer.SetEnabled(true);
-  StrokePhase = kPhaseIdle;
   // The framework releases the pointer when the button goes up.
 }
 
@@ -135,12 +170,12 @@ void TZanQuilmoAx4::ZanTCtl4PenUp(TZanTabletCtl4&, long x, long y, long, long p,
   FTabletContact = false;
   if (destroyed_ || StrokePhase != kPhaseTabletPen) return;
   StrokePhase = kPhaseReleasing;
+  // Also when the last point fails or the delivery below destroys the form: the timer is
+  // armed, the phase is idle and the pen's mouse events pass again.
+  StrokeEnd end(*this, StrokeEnd::kArmTimer, StrokeEnd::kTablet);
   TabletStrokePoint(x, y, p, false);
   // Mouse messages the pen made meet the releasing phase and are dropped.
-  if (!DeliverWaitingMessages()) return;
-  Timer.SetEnabled(true);
-  StrokePhase = kPhaseIdle;
-  ZanTCtl->SetPreventMouseEvents(0);
+  DeliverWaitingMessages();
 }
 
 void TZanQuilmoAx4::ZanTCtl4PenDetected(TZanTabletCtl4&, long bDetected, long nType, long) {
@@ -167,19 +202,11 @@ void TZanQuilmoAx4::ZanTCtl4EraserUp(TZanTabletCtl4&, long x, long y, long, long
   FTabletContact = false;
   if (destroyed_ || StrokePhase != kPhaseTabletEraser) return;
   StrokePhase = kPhaseReleasing;
-  try {
-    TabletStrokePoint(x, y, p, false);
-  } catch (...) {
-    // The pen's width and cursor come back even when the last point failed.
-    imgDraw->SetCursor(SavedCursor);
-    PenWidth = SavedPenWidth;
-    throw;
-  }
-  imgDraw->SetCursor(SavedCursor);
-  PenWidth = SavedPenWidth;
-  if (!DeliverWaitingMessages()) return;
-  TakeUndoSnapshot();
-  StrokePhase = kPhaseIdle;
+  // The pen's width and cursor come back and the erasing is an undo step of its own, also
+  // when the last point fails.
+  StrokeEnd end(*this, StrokeEnd::kSnapshot, StrokeEnd::kTablet, StrokeEnd::kRestorePen);
+  TabletStrokePoint(x, y, p, false);
+  DeliverWaitingMessages();
 }
 
 }  // namespace zq

@@ -14,7 +14,13 @@ void TZanQuilmoAx4::DrawStrokePoint(long x, long y, long pressure, long extra, b
   fw::CanvasLock drawingLock(drawing);
   fw::CanvasLock screenLock(screen);
   HDC bitmap = drawing.Handle();
-  if (CurrentTool == kToolEraser || StrokePhase == kPhaseTabletEraser) {
+  // The component is chosen at the first point and keeps the stroke to its last: the
+  // release's phase must not send the pen's eraser end's last point to the brush.
+  if (first) {
+    strokeErases_ = CurrentTool == kToolEraser || StrokePhase == kPhaseTabletEraser;
+    Modified();
+  }
+  if (strokeErases_) {
     fw::CanvasLock backgroundLock(imgTexture->GetCanvas());
     if (first) {
       ZanPErs->SetMaxLineWidth(static_cast<short>(PenWidth));

@@ -146,9 +146,11 @@ ActiveFormControl::~ActiveFormControl() {
     form_->OnFocusEnter = nullptr;
     form_.reset();
   }
-  if (ownsParkingUse_ && --t_parkedForms == 0 && t_parking) {
-    DestroyWindow(t_parking);
+  if (ownsParkingUse_ && --t_parkedForms == 0) {
+    if (t_parking) DestroyWindow(t_parking);
     t_parking = nullptr;
+    // The thread's last control is gone, and with it every timer and cursor it kept.
+    ReleaseThreadState();
   }
 }
 
@@ -159,6 +161,7 @@ void ActiveFormControl::CreateWindowedForm() {
   }
   form_ = CreateForm();
   form_->OnFocusEnter = [this](Control&) { OnFocusEnter(); };
+  form_->OnModified = [this](Control&) { SetDirty(); };
   if (!form_->ParentWindow()) form_->SetParentWindow(ParkingWindow());
   form_->Handle();
   const SIZEL s = PixelsToHimetric(form_->Width(), form_->Height());
@@ -220,7 +223,14 @@ STDMETHODIMP ActiveFormControl::SetClientSite(IOleClientSite* site) {
 
 STDMETHODIMP ActiveFormControl::Close(DWORD save) {
   InPlaceDeactivate();
-  if (save == OLECLOSE_SAVEIFDIRTY && dirty_ && site_) site_->SaveObject();
+  // A modified control is saved through its site before it closes (without a question:
+  // the control has no user interface of its own for it). A failing save is the caller's
+  // to know.
+  if ((save == OLECLOSE_SAVEIFDIRTY || save == OLECLOSE_PROMPTSAVE) && dirty_ && site_) {
+    const HRESULT hr = site_->SaveObject();
+    if (FAILED(hr)) return hr;
+    if (adviseHolder_) adviseHolder_->SendOnSave();
+  }
   if (adviseHolder_) adviseHolder_->SendOnClose();
   return S_OK;
 }

@@ -1,5 +1,6 @@
 #include "Application.h"
 
+#include <algorithm>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -53,11 +54,14 @@ void ProcessMessages() {
 }
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  // The condition may also change without a message (another thread, a timer's work): the
+  // wait wakes at least every few milliseconds to look at it again.
+  constexpr DWORD kLookAgainMs = 5;
   const DWORD start = GetTickCount();
   while (!done()) {
     const DWORD elapsed = GetTickCount() - start;
     if (elapsed >= timeoutMs) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min(timeoutMs - elapsed, kLookAgainMs), QS_ALLINPUT);
     ProcessMessages();
   }
   return true;
@@ -65,12 +69,20 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
 
 namespace {
 
-std::map<int, HCURSOR>& Cursors() {
-  static std::map<int, HCURSOR> cursors;
-  return cursors;
-}
+// What the framework keeps for each thread: the application's cursors, the screen cursor
+// and the thread's timers. Controls of two apartments never see each other's, and need no
+// lock. Made on first use, freed by ReleaseThreadState (the module's thread detach).
+struct ThreadState {
+  std::map<int, HCURSOR> cursors;
+  int screenCursor = kCursorDefault;
+  std::map<UINT_PTR, Timer*> timers;
+};
+thread_local ThreadState* t_state = nullptr;
 
-int g_screenCursor = kCursorDefault;
+ThreadState& ThisThread() {
+  if (!t_state) t_state = new ThreadState;
+  return *t_state;
+}
 
 // The drag cursor: an arrow with a small dotted sheet under it (made once, in code).
 HCURSOR DragCursor() {
@@ -107,19 +119,21 @@ ExceptionHandler& Handler() {
   return handler;
 }
 
-std::map<UINT_PTR, Timer*>& Timers() {
-  static std::map<UINT_PTR, Timer*> timers;
-  return timers;
-}
+std::map<UINT_PTR, Timer*>& Timers() { return ThisThread().timers; }
 
 }  // namespace
 
-void InstallCursor(int number, HCURSOR cursor) { Cursors()[number] = cursor; }
+void ReleaseThreadState() noexcept {
+  delete t_state;
+  t_state = nullptr;
+}
+
+void InstallCursor(int number, HCURSOR cursor) { ThisThread().cursors[number] = cursor; }
 
 HCURSOR CursorHandle(int number) {
-  if (number > 0) {
-    auto it = Cursors().find(number);
-    if (it != Cursors().end() && it->second) return it->second;
+  if (number > 0 && t_state) {
+    auto it = t_state->cursors.find(number);
+    if (it != t_state->cursors.end() && it->second) return it->second;
   }
   switch (number) {
     case kCursorCross:
@@ -137,7 +151,7 @@ HCURSOR CursorHandle(int number) {
 }
 
 void SetScreenCursor(int number) {
-  g_screenCursor = number;
+  ThisThread().screenCursor = number;
   POINT p;
   GetCursorPos(&p);
   // Let the window under the pointer set its cursor again now.
@@ -145,7 +159,7 @@ void SetScreenCursor(int number) {
   if (number != kCursorDefault) ::SetCursor(CursorHandle(number));
 }
 
-int ScreenCursor() { return g_screenCursor; }
+int ScreenCursor() { return t_state ? t_state->screenCursor : kCursorDefault; }
 
 void SetExceptionHandler(ExceptionHandler handler) { Handler() = std::move(handler); }
 

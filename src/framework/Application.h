@@ -24,6 +24,11 @@ void ProcessMessages();
 // Pumps messages until done() is true or `timeoutMs` passed; true when done() held.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
 
+// The cursors, the screen cursor and the timers below belong to the calling thread: each
+// apartment's controls have their own. ReleaseThreadState frees what a thread kept (call it
+// when the thread detaches from the module; its timers must be gone by then).
+void ReleaseThreadState() noexcept;
+
 // The application's own cursors, by number (1, 2, ...). The framework does not destroy them.
 void InstallCursor(int number, HCURSOR cursor);
 // The cursor for a number: an installed one, or a system one (kCursorCross ...); never null.

@@ -43,6 +43,12 @@ class Form : public WinControl {
   NotifyEvent OnDestroy;
   // Runs OnDestroy (once) and destroys the window.
   void Destroying();
+  // Runs when what the form holds changed in a way its owner keeps (a drawing, a stored
+  // property): the ActiveX serving marks the object modified then.
+  NotifyEvent OnModified;
+  void Modified() {
+    if (OnModified) OnModified(*this);
+  }
   // Runs when a window of the form gets the keyboard focus (a container activates the
   // control then).
   NotifyEvent OnFocusEnter;

@@ -2,6 +2,7 @@
 // background it was drawn on): the latest, and the one before it, which undo returns to.
 #include <deque>
 
+#include "Scope.h"
 #include "ZanQuilmoImpl.h"
 
 namespace zq {
@@ -40,6 +41,10 @@ void TZanQuilmoAx4::TakeUndoSnapshot() {
 void TZanQuilmoAx4::sbtnUndoClick(Control*) {
   if (PlacementPending() || destroyed_) return;
   if (FTabletReady && ZanTCtl->InputEnabled() != 0) ZanTCtl->EnableInput(0);
+  // Tablet input comes back on every path, also when the restore fails.
+  const auto restoreInput = fw::Finally([this] {
+    if (FTabletReady) ZanTCtl->EnableInput(1);
+  });
   if (FDrawEnabled == -1 && FUndoDrawBmp && !FUndoDrawBmp->Empty()) {
     DrawBitmap().Assign(*FUndoDrawBmp);
     if (FUndoTextureBmp && !FUndoTextureBmp->Empty()) {
@@ -58,8 +63,8 @@ void TZanQuilmoAx4::sbtnUndoClick(Control*) {
     }
     RefreshDrawImage();
     sbtnUndo->SetEnabled(false);
+    Modified();
   }
-  if (FTabletReady) ZanTCtl->EnableInput(1);
 }
 
 void TZanQuilmoAx4::RefreshDrawImage() {

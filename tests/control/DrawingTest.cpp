@@ -158,50 +158,50 @@ TEST_F(DrawingTest, PenWidthSetsFollowTheMediumAndTheTool) {
   };
   // After set-up: set 1 (8, 3, 1), width 3, markers at the oil-based ink and width 3.
   EXPECT_EQ((std::vector<int>{150, 150, 150, 4, 39, 150, 74}), shown());
-  EXPECT_EQ(3, PenWidth);
+  EXPECT_EQ(3, ax.PenWidth);
   EXPECT_EQ(ax.imgPen03->Top() - 3, ax.shpPSSel->Top());
   EXPECT_EQ(ax.imgOikInk->Left() - 3, ax.shpPMSel->Left());
 
   ClickOn(*ax.imgWaterInk);  // set 2
   EXPECT_EQ((std::vector<int>{150, 150, 150, 4, 39, 74, 150}), shown());
-  EXPECT_EQ(3, PenWidth);
+  EXPECT_EQ(3, ax.PenWidth);
   ClickOn(*ax.imgPen08);
-  EXPECT_EQ(8, PenWidth);
+  EXPECT_EQ(8, ax.PenWidth);
   ClickOn(*ax.imgColoredPencil);  // set 2 again: the width stays
-  EXPECT_EQ(8, PenWidth);
-  EXPECT_EQ(2, PenMode);
+  EXPECT_EQ(8, ax.PenWidth);
+  EXPECT_EQ(2, ax.PenMode);
   ClickOn(*ax.imgCrayon);  // set 3 selects 22
   EXPECT_EQ((std::vector<int>{4, 39, 74, 150, 150, 150, 150}), shown());
-  EXPECT_EQ(22, PenWidth);
+  EXPECT_EQ(22, ax.PenWidth);
   ClickOn(*ax.imgPen14);
-  EXPECT_EQ(14, PenWidth);
+  EXPECT_EQ(14, ax.PenWidth);
   ClickOn(*ax.sbtnErs);  // the eraser also uses set 3: the crayon's width stays
-  EXPECT_EQ(kToolEraser, CurrentTool);
-  EXPECT_EQ(14, PenWidth);
+  EXPECT_EQ(kToolEraser, ax.CurrentTool);
+  EXPECT_EQ(14, ax.PenWidth);
   EXPECT_EQ(kCursorEraser, ax.imgDraw->Cursor());
   EXPECT_FALSE(ax.pnlPenMode->Visible()) << "the eraser has no option panel";
 
   ClickOn(*ax.sbtnShape);  // set 4 selects 14
   EXPECT_EQ((std::vector<int>{150, 4, 39, 150, 74, 150, 150}), shown());
-  EXPECT_EQ(14, PenWidth);
+  EXPECT_EQ(14, ax.PenWidth);
   EXPECT_TRUE(ax.pnlShape1->Visible() && ax.pnlShape2->Visible());
   EXPECT_EQ(fw::kCursorCross, ax.imgDraw->Cursor());
 
   ClickOn(*ax.sbtnPen);  // back to the crayon's set 3, which selects 22
-  EXPECT_EQ(22, PenWidth);
+  EXPECT_EQ(22, ax.PenWidth);
   ClickOn(*ax.imgOikInk);
-  EXPECT_EQ(3, PenWidth) << "set 1 selects width 3";
+  EXPECT_EQ(3, ax.PenWidth) << "set 1 selects width 3";
   ClickOn(*ax.sbtnErs);  // from the oil-based ink: set 3 and width 22
-  EXPECT_EQ(22, PenWidth);
+  EXPECT_EQ(22, ax.PenWidth);
   ClickOn(*ax.sbtnPen);  // medium 0 again: set 1, width 3
-  EXPECT_EQ(3, PenWidth);
-  EXPECT_EQ(1, PenSizeSet);
+  EXPECT_EQ(3, ax.PenWidth);
+  EXPECT_EQ(1, ax.PenSizeSet);
 
   // A parked width button lies below the visible panel: a click there reaches nothing.
-  const int before = PenWidth;
+  const int before = ax.PenWidth;
   zqtest::Click(ax.pnlPenSize->Handle(), ax.imgPen32->Left() + 10, ax.pnlPenSize->Height() - 2);
   zqtest::Pump();
-  EXPECT_EQ(before, PenWidth);
+  EXPECT_EQ(before, ax.PenWidth);
 }
 
 TEST_F(DrawingTest, MediaReconfigureTheBrushEveryTime) {
@@ -214,7 +214,7 @@ TEST_F(DrawingTest, MediaReconfigureTheBrushEveryTime) {
     ax.ZanPBrs->SetMagnification(160);
     ax.ZanPBrs->SetVaryLineWidth(m >= 4 ? 0 : 1);
     ClickOn(*buttons[m]);
-    EXPECT_EQ(m, PenMode);
+    EXPECT_EQ(m, ax.PenMode);
     EXPECT_EQ(100, ax.ZanPBrs->GetLong(kMagnification)) << m;
     EXPECT_EQ(m >= 4 ? 1 : 0, ax.ZanPBrs->GetLong(kVaryLineWidth)) << m;
     EXPECT_EQ(buttons[m]->Left() - 3, ax.shpPMSel->Left());
@@ -226,10 +226,10 @@ TEST_F(DrawingTest, MediaReconfigureTheBrushEveryTime) {
   // Shape kinds and fill styles.
   ClickOn(*ax.sbtnShape);
   ClickOn(*ax.imgTri);
-  EXPECT_EQ(5, ShapeKind);
+  EXPECT_EQ(5, ax.ShapeKind);
   EXPECT_EQ(ax.imgTri->Left() - 3, ax.shpS1Sel->Left());
   ClickOn(*ax.imgFrameTP);
-  EXPECT_EQ(3, FillStyle);
+  EXPECT_EQ(3, ax.FillStyle);
   EXPECT_EQ(ax.imgFrameTP->Left() - 3, ax.shpS2Sel->Left());
 }
 
@@ -237,32 +237,32 @@ TEST_F(DrawingTest, ColoursAndTheToolsTheyKeep) {
   Hosted h;
   Probe& ax = *h.ax;
   ClickOn(*ax.shpCol[3], true);  // the right button picks as the left
-  EXPECT_EQ(ax.shpCol[3]->Brush().color, PenColor);
-  EXPECT_EQ(PenColor, ax.shpColL->Brush().color);
+  EXPECT_EQ(ax.shpCol[3]->Brush().color, ax.PenColor);
+  EXPECT_EQ(ax.PenColor, ax.shpColL->Brush().color);
   ClickOn(*ax.sbtnErs);
   ClickOn(*ax.shpCol[5]);
-  EXPECT_EQ(kToolPen, CurrentTool) << "a colour while erasing returns to the pen";
+  EXPECT_EQ(kToolPen, ax.CurrentTool) << "a colour while erasing returns to the pen";
   EXPECT_TRUE(ax.sbtnPen->Down());
-  EXPECT_EQ(ax.shpCol[5]->Brush().color, PenColor);
+  EXPECT_EQ(ax.shpCol[5]->Brush().color, ax.PenColor);
   for (fw::SpeedButton* tool : {ax.sbtnBuc, ax.sbtnText, ax.sbtnShape}) {
     ClickOn(*tool);
-    const int chosen = CurrentTool;
+    const int chosen = ax.CurrentTool;
     ClickOn(*ax.shpCol[2]);
-    EXPECT_EQ(chosen, CurrentTool) << "the tool is kept";
+    EXPECT_EQ(chosen, ax.CurrentTool) << "the tool is kept";
   }
   // The colour square opens the dialog on the colour last chosen in it.
   dialogs.colorAnswers = {fw::Color{0x123456}, std::nullopt, fw::Color{0x00FF00}};
   ClickOn(*ax.shpColL);
-  EXPECT_EQ(0x123456u, PenColor);
+  EXPECT_EQ(0x123456u, ax.PenColor);
   ClickOn(*ax.shpCol[1]);
   ClickOn(*ax.shpColL);  // cancelled: nothing changes
-  EXPECT_EQ(ax.shpCol[1]->Brush().color, PenColor);
+  EXPECT_EQ(ax.shpCol[1]->Brush().color, ax.PenColor);
   ClickOn(*ax.shpColL);
   ASSERT_EQ(3u, dialogs.colorInitials.size());
   EXPECT_EQ(fw::kBlack, dialogs.colorInitials[0]);
   EXPECT_EQ(0x123456u, dialogs.colorInitials[1]) << "not the swatch picked since";
   EXPECT_EQ(0x123456u, dialogs.colorInitials[2]);
-  EXPECT_EQ(0x00FF00u, PenColor);
+  EXPECT_EQ(0x00FF00u, ax.PenColor);
 }
 
 TEST_F(DrawingTest, TheShapeToolSwitchesTabletInputOffAndPlacementRefusesTools) {
@@ -280,15 +280,15 @@ TEST_F(DrawingTest, TheShapeToolSwitchesTabletInputOffAndPlacementRefusesTools) 
   // While an image waits to be placed, tool buttons are refused, but the input switch has
   // already been made.
   ax.BeginPlacement();
-  EXPECT_EQ(kToolPlacement, CurrentTool);
+  EXPECT_EQ(kToolPlacement, ax.CurrentTool);
   EXPECT_EQ(fw::kCursorDrag, ax.imgDraw->Cursor());
   ClickOn(*ax.sbtnPen);
-  EXPECT_EQ(kToolPlacement, CurrentTool);
+  EXPECT_EQ(kToolPlacement, ax.CurrentTool);
   EXPECT_TRUE(ax.sbtnBGI->Down()) << "the placement button is pressed again";
   EXPECT_FALSE(ax.sbtnPen->Down());
   EXPECT_EQ(1, ax.ZanTCtl->InputEnabled());
   ax.SelectPenTool();
-  EXPECT_EQ(kToolPen, CurrentTool);
+  EXPECT_EQ(kToolPen, ax.CurrentTool);
   EXPECT_TRUE(ax.sbtnPen->Down());
 }
 
@@ -318,7 +318,7 @@ TEST_F(DrawingTest, AMouseStrokeDrawsWithFullPressureAndTheRightButtonDrawsAlike
   EXPECT_EQ(400, left.back().x);
   EXPECT_EQ(kPhaseReleasing, left.back().phase) << "the release point ends the stroke";
   EXPECT_GT(NonWhite(ax.DrawBitmap(), RECT{35, 35, 105, 75}), 50);
-  EXPECT_EQ(kPhaseIdle, StrokePhase);
+  EXPECT_EQ(kPhaseIdle, ax.StrokePhase);
 
   ax.steps.clear();
   drag(100, true);
@@ -346,13 +346,13 @@ TEST_F(DrawingTest, AStrokeDraggedOutsideThePanelGoesOnAndTheColourAndWidthStay)
   Probe& ax = *h.ax;
   ClickOn(*ax.shpCol[3]);
   ClickOn(*ax.imgPen08);
-  const fw::Color colour = PenColor;
+  const fw::Color colour = ax.PenColor;
   zqtest::MouseDown(h.panel(), 100, 100);
   zqtest::MouseMoveTo(h.panel(), 60, 100);
   zqtest::MouseMoveTo(h.panel(), -30, 100);  // over the left palette
   zqtest::Pump();
   // The colour changed mid-stroke would reach only the next stroke.
-  PenColor = 0x00FF00;
+  ax.PenColor = 0x00FF00;
   zqtest::MouseMoveTo(h.panel(), 50, 130);
   zqtest::MouseUp(h.panel(), 50, 130);
   zqtest::Pump();
@@ -360,7 +360,7 @@ TEST_F(DrawingTest, AStrokeDraggedOutsideThePanelGoesOnAndTheColourAndWidthStay)
   bool outside = false;
   for (const Probe::Step& s : ax.steps) outside |= s.x < 0;
   EXPECT_TRUE(outside) << "points outside the drawing are passed on";
-  EXPECT_EQ(kPhaseIdle, StrokePhase);
+  EXPECT_EQ(kPhaseIdle, ax.StrokePhase);
   EXPECT_EQ(colour, At(ax.DrawBitmap(), 80, 100)) << "drawn in the colour it started with";
   EXPECT_EQ(colour, At(ax.DrawBitmap(), 50, 128));
   // 8 pixels wide.
@@ -402,7 +402,7 @@ TEST_F(DrawingTest, StrokeMovesAllocateNothingInTheControl) {
   ax.steps.reserve(1000);
   HWND panel = h.panel();
   SendMessageW(panel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
-  ASSERT_EQ(kPhaseMouseDrag, StrokePhase);
+  ASSERT_EQ(kPhaseMouseDrag, ax.StrokePhase);
   const long before = AllocationCount();
   for (int i = 1; i <= 300; ++i) SendMessageW(panel, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(20 + i, 20 + (i % 40)));
   const long after = AllocationCount();
@@ -415,7 +415,7 @@ TEST_F(DrawingTest, StrokeMovesAllocateNothingInTheControl) {
   pen.Near();
   const POINT a = BoxPoint(ax, 30, 120);
   pen.Down(a.x, a.y, 30000);
-  ASSERT_TRUE(zqtest::PumpUntil([] { return StrokePhase == kPhaseTabletPen; }));
+  ASSERT_TRUE(zqtest::PumpUntil([&] { return ax.StrokePhase == kPhaseTabletPen; }));
   for (int i = 1; i <= 200; ++i) pen.Move(a.x + i, a.y + (i % 30), 30000 + i * 100);
   const long tabletBefore = AllocationCount();
   const std::size_t stepsBefore = ax.steps.size();
@@ -428,27 +428,40 @@ TEST_F(DrawingTest, StrokeMovesAllocateNothingInTheControl) {
   EXPECT_EQ(tabletBefore, tabletAfter) << "200 pen moves";
 }
 
-TEST_F(DrawingTest, AFailingComponentLeavesThePhaseUntilAToolIsChosen) {
+TEST_F(DrawingTest, AFailingComponentStillEndsEveryStroke) {
   Hosted h;
   Probe& ax = *h.ax;
   ax.failing = true;
   zqtest::Click(h.panel(), 50, 50);
   zqtest::Pump();
-  // The press failed in phase 4, its release in phase 1: both reached the handler of
-  // exceptions, and the phase stays where the release left it.
+  // The press and the release both failed and reached the handler of exceptions; the
+  // release ended the drag all the same, and armed the timer.
   ASSERT_EQ(2u, errors.size());
-  EXPECT_EQ(kPhaseReleasing, StrokePhase);
+  EXPECT_EQ(kPhaseIdle, ax.StrokePhase);
+  EXPECT_TRUE(ax.Timer.Enabled());
+  EXPECT_EQ(0, ax.imgDraw->GetCanvas().LockCount()) << "no canvas stays locked";
+  // A tablet stroke whose every point fails: its pen-up ends it too, and the pen's mouse
+  // events pass again (clicks would be swallowed otherwise).
+  Pen pen(ax);
+  pen.Near();
+  const POINT a = BoxPoint(ax, 60, 60);
+  pen.Down(a.x, a.y, 30000);
+  ASSERT_TRUE(zqtest::PumpUntil([&] { return ax.StrokePhase == kPhaseTabletPen; }));
+  EXPECT_EQ(1, ax.ZanTCtl->PreventMouseEvents());
+  pen.Move(a.x + 20, a.y, 30000);
+  pen.Up(a.x + 20, a.y);
+  ASSERT_TRUE(zqtest::PumpUntil([&] { return ax.StrokePhase == kPhaseIdle; }));
+  EXPECT_EQ(0, ax.ZanTCtl->PreventMouseEvents());
+  // The next stroke draws.
   ax.failing = false;
   ax.steps.clear();
-  zqtest::Click(h.panel(), 60, 60);
-  zqtest::Pump();
-  EXPECT_TRUE(ax.steps.empty()) << "presses are refused";
-  EXPECT_EQ(0, ax.imgDraw->GetCanvas().LockCount()) << "no canvas stays locked";
+  pen.Stroke(a.x, a.y + 40, a.x + 80, a.y + 40, 30000);
+  ASSERT_TRUE(zqtest::PumpUntil([&] { return ax.StrokePhase == kPhaseIdle && !ax.steps.empty(); }));
+  EXPECT_EQ(1, ax.Strokes());
+  // A tool button also lets the pen's mouse events through, whatever a stroke left.
+  ax.ZanTCtl->SetPreventMouseEvents(1);
   ClickOn(*ax.sbtnPen);
-  EXPECT_EQ(kPhaseIdle, StrokePhase);
-  zqtest::Click(h.panel(), 60, 60);
-  zqtest::Pump();
-  EXPECT_EQ(2u, ax.steps.size());
+  EXPECT_EQ(0, ax.ZanTCtl->PreventMouseEvents());
 }
 
 TEST_F(DrawingTest, DrawingDisabledRefusesPressesButNotTheFilter) {
@@ -475,7 +488,7 @@ TEST_F(DrawingTest, ATabletStrokeDrawsOnceWithPressureAndThePensMouseMessagesAre
   const POINT a = BoxPoint(ax, 60, 80);
   pen.Near();
   pen.Down(a.x, a.y, 12000);
-  ASSERT_TRUE(zqtest::PumpUntil([] { return StrokePhase == kPhaseTabletPen; }));
+  ASSERT_TRUE(zqtest::PumpUntil([&] { return ax.StrokePhase == kPhaseTabletPen; }));
   constexpr DISPID kPreventMouseEvents = 5;
   EXPECT_EQ(1, zqtest::GetProp(ax.ZanTCtl->Dispatch(), kPreventMouseEvents).value);
   // The pen's own mouse messages, as the system would make them.
@@ -486,7 +499,7 @@ TEST_F(DrawingTest, ATabletStrokeDrawsOnceWithPressureAndThePensMouseMessagesAre
   }
   pen.Up(a.x + 48, a.y + 18);
   zqtest::MouseUp(h.panel(), 60 + 48, 80 + 18);
-  ASSERT_TRUE(zqtest::PumpUntil([] { return StrokePhase == kPhaseIdle; }));
+  ASSERT_TRUE(zqtest::PumpUntil([&] { return ax.StrokePhase == kPhaseIdle; }));
   zqtest::Pump();
   EXPECT_EQ(1, ax.Strokes()) << "one stroke, from the pen";
   ASSERT_GE(ax.steps.size(), 8u);
@@ -517,7 +530,7 @@ TEST_F(DrawingTest, TheCursorModeFilterAcceptsOneClickAfterAPenDown) {
   pen.Down(a.x, a.y, 20000);
   zqtest::Pump();
   EXPECT_TRUE(ax.FTabletContact);
-  EXPECT_EQ(kPhaseIdle, StrokePhase) << "the bucket starts no tablet stroke";
+  EXPECT_EQ(kPhaseIdle, ax.StrokePhase) << "the bucket starts no tablet stroke";
   zqtest::Click(h.panel(), 50, 50);
   zqtest::Pump();
   EXPECT_EQ(snapshots + 1, ax.SnapshotCount()) << "one click accepted: the fill is an undo step at once";
@@ -553,7 +566,7 @@ TEST_F(DrawingTest, PenDownsOverThePaletteOrWithASideSwitchStartNoStroke) {
   zqtest::Pump();
   EXPECT_TRUE(ax.steps.empty());
   EXPECT_TRUE(ax.FTabletContact);
-  EXPECT_EQ(kPhaseIdle, StrokePhase);
+  EXPECT_EQ(kPhaseIdle, ax.StrokePhase);
   zqtest::Click(h.panel(), 70, 70);
   zqtest::Pump();
   EXPECT_EQ(1, ax.Strokes()) << "the click draws";
@@ -588,7 +601,7 @@ TEST_F(DrawingTest, ATabletStrokeLeavingThePanelGoesOnAndScrollingShiftsItsPoint
   EXPECT_NE(fw::kWhite, At(ax.DrawBitmap(), 40 + H, 50 + V)) << "drawn at the image pixel under the pen";
 }
 
-TEST_F(DrawingTest, TabletStrokesWithin100msAreOneUndoStepMouseStrokesAreNot) {
+TEST_F(DrawingTest, TabletStrokesWithin100msAreOneUndoStepAndNoSnapshotHoldsHalfADrag) {
   Hosted h;
   Probe& ax = *h.ax;
   Pen pen(ax);
@@ -600,12 +613,13 @@ TEST_F(DrawingTest, TabletStrokesWithin100msAreOneUndoStepMouseStrokesAreNot) {
   pen.Stroke(b.x, b.y, b.x + 80, b.y, 30000);  // within 100 ms: stops the pending snapshot
   EXPECT_EQ(start, ax.SnapshotCount());
   ASSERT_TRUE(zqtest::PumpUntil([&] { return ax.SnapshotCount() > start; }, 1000));
-  zqtest::PumpUntil([] { return false; }, 250);
   EXPECT_EQ(start + 1, ax.SnapshotCount()) << "both strokes are one undo step";
+  EXPECT_FALSE(ax.Timer.Enabled()) << "and nothing more is pending";
   EXPECT_TRUE(ax.sbtnUndo->Enabled());
 
   // A mouse stroke started within 100 ms does not stop the timer (the pen is away, so the
-  // clicks pass the tablet filter).
+  // clicks pass the tablet filter), but the snapshot waits for its release: it never holds
+  // half a stroke.
   pen.Send(ZANTABLET_PROXIMITY, 0, 0, 0, 0, ZANTABLET_CURSOR_PEN, 0);
   zqtest::Pump();
   const int before = ax.SnapshotCount();
@@ -615,10 +629,11 @@ TEST_F(DrawingTest, TabletStrokesWithin100msAreOneUndoStepMouseStrokesAreNot) {
   zqtest::MouseDown(h.panel(), 40, 200);
   zqtest::MouseMoveTo(h.panel(), 60, 200);
   zqtest::Pump();
-  ASSERT_TRUE(zqtest::PumpUntil([&] { return ax.SnapshotCount() == before + 1; }, 1000)) << "taken during the drag";
-  EXPECT_EQ(kPhaseMouseDrag, StrokePhase);
+  ASSERT_TRUE(zqtest::PumpUntil([&] { return !ax.Timer.Enabled(); }, 1000)) << "the timer fired during the drag";
+  EXPECT_EQ(before, ax.SnapshotCount()) << "and took no snapshot";
+  EXPECT_EQ(kPhaseMouseDrag, ax.StrokePhase);
   zqtest::MouseUp(h.panel(), 80, 200);
-  ASSERT_TRUE(zqtest::PumpUntil([&] { return ax.SnapshotCount() == before + 2; }, 1000)) << "and another after it";
+  ASSERT_TRUE(zqtest::PumpUntil([&] { return ax.SnapshotCount() == before + 1; }, 1000)) << "one after it";
 }
 
 TEST_F(DrawingTest, TheEraserUncoversTheBackgroundAndThePensEraserEndErasesToo) {
@@ -641,7 +656,7 @@ TEST_F(DrawingTest, TheEraserUncoversTheBackgroundAndThePensEraserEndErasesToo) 
   zqtest::Pump();
   EXPECT_EQ(fw::kBlack, At(ax.DrawBitmap(), 100, 100));
   ClickOn(*ax.sbtnErs);
-  EXPECT_EQ(22, PenWidth);
+  EXPECT_EQ(22, ax.PenWidth);
   zqtest::Drag(h.panel(), {60, 100}, {{120, 100}, {180, 100}});
   zqtest::Pump();
   for (int x : {70, 100, 150})
@@ -649,25 +664,34 @@ TEST_F(DrawingTest, TheEraserUncoversTheBackgroundAndThePensEraserEndErasesToo) 
   EXPECT_EQ(fw::kBlack, At(ax.DrawBitmap(), 100, 140)) << "ink away from the eraser stays";
 
   // The pen's eraser end, with the pen tool chosen: 22 pixels wide, an undo step at once.
+  // A pen stroke ends far from it first: the eraser's last point must not reach the brush,
+  // which would join the two with a line of ink.
   ClickOn(*ax.sbtnPen);
   Pen pen(ax);
   pen.Near();
+  const POINT inkFrom = BoxPoint(ax, 300, 280), inkTo = BoxPoint(ax, 340, 280);
+  pen.Stroke(inkFrom.x, inkFrom.y, inkTo.x, inkTo.y, 0xFFFF);
+  ASSERT_TRUE(zqtest::PumpUntil([&] { return ax.StrokePhase == kPhaseIdle; }));
+  ASSERT_TRUE(zqtest::PumpUntil([&] { return !ax.Timer.Enabled(); }));
   const POINT a = BoxPoint(ax, 60, 140);
   const int snapshots = ax.SnapshotCount();
-  const int width = PenWidth;
+  const int width = ax.PenWidth;
   pen.Down(a.x, a.y, 0xFFFF, ZANTABLET_TIP, ZANTABLET_CURSOR_ERASER);
-  ASSERT_TRUE(zqtest::PumpUntil([] { return StrokePhase == kPhaseTabletEraser; }));
-  EXPECT_EQ(22, PenWidth);
+  ASSERT_TRUE(zqtest::PumpUntil([&] { return ax.StrokePhase == kPhaseTabletEraser; }));
+  EXPECT_EQ(22, ax.PenWidth);
   EXPECT_EQ(kCursorEraser, ax.imgDraw->Cursor());
   pen.Move(a.x + 60, a.y, 0xFFFF, ZANTABLET_CURSOR_ERASER);
   pen.Move(a.x + 120, a.y, 0xFFFF, ZANTABLET_CURSOR_ERASER);
   pen.Up(a.x + 120, a.y, ZANTABLET_CURSOR_ERASER);
-  ASSERT_TRUE(zqtest::PumpUntil([] { return StrokePhase == kPhaseIdle; }));
+  ASSERT_TRUE(zqtest::PumpUntil([&] { return ax.StrokePhase == kPhaseIdle; }));
   EXPECT_EQ(At(texture, 120, 140), At(ax.DrawBitmap(), 120, 140));
-  EXPECT_EQ(width, PenWidth) << "the pen's width comes back";
+  EXPECT_EQ(At(texture, 175, 140), At(ax.DrawBitmap(), 175, 140)) << "the eraser's own last segment";
+  // Between the pen stroke's end (340, 280) and the eraser's lift (180, 140): untouched.
+  EXPECT_EQ(0, NonWhite(ax.DrawBitmap(), RECT{250, 170, 330, 265})) << "no stray ink between the two";
+  EXPECT_EQ(width, ax.PenWidth) << "the pen's width comes back";
   EXPECT_EQ(kCursorPen, ax.imgDraw->Cursor());
   EXPECT_EQ(snapshots + 1, ax.SnapshotCount());
-  EXPECT_EQ(kToolPen, CurrentTool);
+  EXPECT_EQ(kToolPen, ax.CurrentTool);
   ax.ZanPErs->SetTextureBitmap(nullptr);
 }
 

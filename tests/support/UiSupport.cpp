@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "Application.h"
 #include "PngCodec.h"
 #include "TestSupport.h"
 
@@ -64,16 +65,7 @@ void Pump() {
   }
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    const DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= timeoutMs) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(timeoutMs - elapsed, 50), QS_ALLINPUT);
-    Pump();
-  }
-  return true;
-}
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) { return zq::fw::PumpUntil(done, timeoutMs); }
 
 namespace {
 
