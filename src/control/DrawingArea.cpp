@@ -93,6 +93,11 @@ void TZanQuilmoAx4::Set_DrawAreaHeight(long value) { SetAreaSide(value, false); 
 void TZanQuilmoAx4::pnlImgResize(Control&) {
   if (ImageLoading || destroyed_) return;
   const int w = pnlImg->Width(), h = pnlImg->Height();
+  // An area of no size shows nothing and holds nothing: the bitmaps keep what they have.
+  // Containers pass through 0 x 0 while they put a control in place (after a load, say),
+  // and a collapsed view must not cost the user the drawing; the next real size crops or
+  // extends it from the top-left as any resize does.
+  if (w <= 0 || h <= 0) return;
   pnlImg->SetBounds(pnlImg->Left(), pnlImg->Top(), w, h);
   if (pnlImg->Width() != w || pnlImg->Height() != h) pnlImg->SetBounds(pnlImg->Left(), pnlImg->Top(), w, h);
   ResizeImage(*imgDraw, pnlImg->Width(), pnlImg->Height());

@@ -7,6 +7,8 @@
 #include <ocidl.h>
 
 #include <cmath>
+#include <cstdint>
+#include <vector>
 
 #include "ComSupport.h"
 #include "TestSupport.h"
@@ -19,6 +21,7 @@ namespace {
 
 using AtlAxWinInitFn = BOOL(WINAPI*)();
 using AtlAxGetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
+using AtlAxAttachControlFn = HRESULT(WINAPI*)(IUnknown*, HWND, IUnknown**);
 
 struct Atl {
   HMODULE module = LoadLibraryW(L"atl.dll");
@@ -28,6 +31,9 @@ struct Atl {
   AtlAxGetControlFn getControl =
       module ? reinterpret_cast<AtlAxGetControlFn>(reinterpret_cast<void*>(GetProcAddress(module, "AtlAxGetControl")))
              : nullptr;
+  AtlAxAttachControlFn attach = module ? reinterpret_cast<AtlAxAttachControlFn>(reinterpret_cast<void*>(
+                                             GetProcAddress(module, "AtlAxAttachControl")))
+                                       : nullptr;
 };
 
 // The control made by an AtlAxWin window (by its ProgID) in a parent window: the container
@@ -163,6 +169,82 @@ TEST(Container, StrokesInEveryMediumDrawnWithTheMouse) {
   c.control.reset();
   DestroyWindow(c.ax);
   zqtest::Pump();
+}
+
+// Ink (not white) on the screen in the drawing area of a contained control's form.
+int InkOnScreen(HWND form, int w, int h) {
+  const zqtest::Capture shot = zqtest::CaptureClient(form);
+  int ink = 0;
+  for (int y = kDrawingOrigin.y; y < kDrawingOrigin.y + h && y < shot.height; ++y)
+    for (int x = kDrawingOrigin.x; x < kDrawingOrigin.x + w && x < shot.width; ++x)
+      ink += shot.At(x, y) != RGB(255, 255, 255);
+  return ink;
+}
+
+TEST(Container, ASavedMemoComesBackInEitherAlignmentInPlaceBeforeOrAfterTheLoad) {
+  static Atl atl;
+  ASSERT_TRUE(atl.attach) << "atl.dll with AtlAxAttachControl";
+  for (int manual = 0; manual < 2; ++manual) {
+    SCOPED_TRACE(manual ? "manual alignment" : "automatic alignment");
+    zqtest::HostWindow host(660, 460, L"memo round trip");
+    std::vector<std::uint8_t> saved;
+    int ink = 0;
+    {
+      Contained a;
+      ASSERT_NO_FATAL_FAILURE(Contain(host.hwnd(), 0, 0, 640, 440, a));
+      ComPtr<IZanQuilmoAx4> memo;
+      ASSERT_EQ(S_OK, a.control->QueryInterface(IID_IZanQuilmoAx4, memo.put_void()));
+      if (manual) {
+        memo->put_DrawAreaAlign(alManual);
+        memo->put_DrawAreaWidth(400);
+        memo->put_DrawAreaHeight(300);
+      }
+      const POINT o = kDrawingOrigin;
+      zqtest::Drag(a.form, {o.x + 40, o.y + 60}, {{o.x + 200, o.y + 60}, {o.x + 300, o.y + 200}});
+      zqtest::Pump();
+      ink = InkOnScreen(a.form, 400, 300);
+      ASSERT_GT(ink, 300);
+      saved = zqtest::SavedProperties(a.control.get());
+      a.control.reset();
+      DestroyWindow(a.ax);
+      zqtest::Pump();
+    }
+    // In place first, then loaded (a container that makes its controls before it loads them).
+    {
+      Contained b;
+      ASSERT_NO_FATAL_FAILURE(Contain(host.hwnd(), 0, 0, 640, 440, b));
+      ASSERT_EQ(S_OK, zqtest::LoadProperties(b.control.get(), saved));
+      zqtest::Pump();
+      RedrawWindow(b.form, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+      EXPECT_EQ(ink, InkOnScreen(b.form, 400, 300)) << "in place before the load";
+      b.control.reset();
+      DestroyWindow(b.ax);
+      zqtest::Pump();
+    }
+    // Loaded first, then put in place.
+    {
+      ComPtr<IUnknown> c;
+      ASSERT_EQ(S_OK, CoCreateInstance(CLSID_ZanQuilmoAx4, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, c.put_void()));
+      ASSERT_EQ(S_OK, zqtest::LoadProperties(c.get(), saved));
+      HWND ax = CreateWindowExW(0, L"AtlAxWin", L"", WS_CHILD | WS_VISIBLE, 0, 0, 640, 440, host.hwnd(), nullptr,
+                                nullptr, nullptr);
+      ASSERT_NE(nullptr, ax);
+      ComPtr<IUnknown> site;
+      ASSERT_EQ(S_OK, atl.attach(c.get(), ax, site.put()));
+      zqtest::Pump();
+      HWND form = nullptr;
+      ComPtr<IOleWindow> window;
+      ASSERT_EQ(S_OK, c->QueryInterface(IID_IOleWindow, window.put_void()));
+      window->GetWindow(&form);
+      RedrawWindow(form, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+      EXPECT_EQ(ink, InkOnScreen(form, 400, 300)) << "in place after the load";
+      window.reset();
+      site.reset();
+      c.reset();
+      DestroyWindow(ax);
+      zqtest::Pump();
+    }
+  }
 }
 
 // Counts the keys a window receives.
