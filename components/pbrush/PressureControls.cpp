@@ -168,8 +168,11 @@ class PressureControl : public zq::fw::DualDispatch<Iface>, public zq::fw::Invis
       f();
       return S_OK;
     } catch (...) {
-      if (!throwErrors_) return S_OK;
-      return zq::fw::ComErrorFromException(__uuidof(Iface), progId_);
+      const HRESULT hr = zq::fw::ComErrorFromException(__uuidof(Iface), progId_);
+      // ThrowErrorInfo 0: the caller still learns that the call failed, from its HRESULT
+      // alone; only the error information is left out.
+      if (!throwErrors_) SetErrorInfo(0, nullptr);
+      return hr;
     }
   }
 

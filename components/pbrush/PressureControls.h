@@ -13,7 +13,7 @@
 //                       BrTxRatio percent strong (brush)
 //   TxLightShadeBmp, BrLightShadeBmp, BrTransparencyBmp   kept and returned, not painted with
 //   ThrowErrorInfo      1: a failing call returns its error (with COM error information);
-//                       0: failures are swallowed and the call reports success
+//                       0: the failing HRESULT alone, without error information
 //   TilingPaint         eraser: a texture smaller than the drawing repeats (1) or ends (0)
 // Methods: SetBrushType(medium, grain scale percent or 0, seed offset); InitOptionA(seed, -1
 // the standard one), InitOptionB(input points per second, for spraying mouse strokes),

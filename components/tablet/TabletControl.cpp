@@ -496,7 +496,17 @@ class Tablet final : public zq::fw::DualDispatch<IZanTabletCtl>, public zq::fw::
 
   // ---- from packets to events ----
 
+  // One drain at a time. A host that delivers waiting messages inside an event (the control
+  // does so at pen-up) would otherwise run a nested drain, whose pen-down would reach it
+  // while the previous stroke is still ending, to be refused there: the whole next stroke
+  // would be lost. A nested drain returns at once; the running one goes on with the packets.
   void Drain() {
+    if (draining_) return;
+    draining_ = true;
+    struct Done {
+      bool& flag;
+      ~Done() { flag = false; }
+    } done{draining_};
     for (;;) {
       ZANTABLET_PACKET p;
       {
@@ -604,6 +614,7 @@ class Tablet final : public zq::fw::DualDispatch<IZanTabletCtl>, public zq::fw::
   std::mutex queueLock_;
   PacketQueue queue_;
   std::atomic<bool> drainPosted_{false};
+  bool draining_ = false;  // on the attaching thread only
 };
 
 LRESULT CALLBACK GetMessageHook(int code, WPARAM wp, LPARAM lp) {

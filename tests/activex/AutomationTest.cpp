@@ -806,6 +806,100 @@ TEST(Persistence, AStorageKeepsTheStreamUnderItsName) {
   EXPECT_TRUE(IsEqualCLSID(CLSID_ZanQuilmoAx4, clsid));
 }
 
+// A container's client site that saves the object when asked, as a container does: into a
+// stream through IPersistStreamInit, clearing the modified flag.
+class SavingSite final : public IOleClientSite {
+ public:
+  explicit SavingSite(IUnknown* object) : object_(object) {}
+  int saves = 0;
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleClientSite) ? this : nullptr;
+    if (!*ppv) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs_; }  // lives on the test's stack
+  STDMETHODIMP SaveObject() override {
+    ++saves;
+    return zqtest::SavedProperties(object_).empty() ? E_FAIL : S_OK;
+  }
+  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetContainer(IOleContainer**) override { return E_NOINTERFACE; }
+  STDMETHODIMP ShowObject() override { return S_OK; }
+  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+ private:
+  IUnknown* object_;
+  ULONG refs_ = 1;
+};
+
+// The drawing panel's window of a control's form: the deepest window under a point of the
+// drawing area.
+HWND DrawingPanel(IUnknown* control) {
+  HWND w = nullptr;
+  As<IOleWindow>(control, IID_IOleWindow)->GetWindow(&w);
+  POINT p{49 + 60, 50 + 60};
+  for (HWND child; (child = ChildWindowFromPointEx(w, p, CWP_SKIPINVISIBLE)) && child != w;) {
+    MapWindowPoints(w, child, &p, 1);
+    w = child;
+  }
+  return w;
+}
+
+TEST(Persistence, EveryChangeMarksTheControlModifiedAndCloseSavesIt) {
+  ComPtr<IZanQuilmoAx4> c = NewControl();
+  ASSERT_TRUE(c);
+  ComPtr<IPersistStreamInit> stream = As<IPersistStreamInit>(c.get(), IID_IPersistStreamInit);
+  ComPtr<IPersistStorage> storage = As<IPersistStorage>(c.get(), IID_IPersistStorage);
+  ComPtr<IOleObject> ole = As<IOleObject>(c.get(), IID_IOleObject);
+  EXPECT_EQ(S_FALSE, stream->IsDirty()) << "a new control";
+  // A stored property: modified until a save that clears the flag.
+  c->put_DrawEnabled(0);
+  EXPECT_EQ(S_OK, stream->IsDirty());
+  ComPtr<IStream> memory;
+  ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, memory.put()));
+  ASSERT_EQ(S_OK, stream->Save(memory.get(), FALSE));
+  EXPECT_EQ(S_OK, stream->IsDirty()) << "a save that keeps the flag";
+  ASSERT_EQ(S_OK, stream->Save(memory.get(), TRUE));
+  EXPECT_EQ(S_FALSE, stream->IsDirty());
+  c->put_DrawEnabled(0);
+  EXPECT_EQ(S_FALSE, stream->IsDirty()) << "the same value changes nothing";
+  c->put_DrawEnabled(-1);
+  // A storage save clears it too.
+  EXPECT_EQ(S_OK, storage->IsDirty());
+  ComPtr<ILockBytes> bytes;
+  ComPtr<IStorage> docfile;
+  ASSERT_EQ(S_OK, CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.put()));
+  ASSERT_EQ(S_OK, StgCreateDocfileOnILockBytes(bytes.get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                                               docfile.put()));
+  ASSERT_EQ(S_OK, storage->Save(docfile.get(), FALSE));
+  ASSERT_EQ(S_OK, storage->SaveCompleted(nullptr));
+  EXPECT_EQ(S_FALSE, storage->IsDirty());
+
+  // A stroke: Close with save-if-dirty saves through the client site, once.
+  SavingSite site(c.get());
+  ASSERT_EQ(S_OK, ole->SetClientSite(&site));
+  HWND panel = DrawingPanel(c.get());
+  SendMessageW(panel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
+  SendMessageW(panel, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(80, 40));
+  SendMessageW(panel, WM_LBUTTONUP, 0, MAKELPARAM(80, 40));
+  EXPECT_EQ(S_OK, stream->IsDirty()) << "a stroke modifies the drawing";
+  EXPECT_EQ(S_OK, ole->Close(OLECLOSE_NOSAVE));
+  EXPECT_EQ(0, site.saves);
+  EXPECT_EQ(S_OK, ole->Close(OLECLOSE_SAVEIFDIRTY));
+  EXPECT_EQ(1, site.saves);
+  EXPECT_EQ(S_FALSE, stream->IsDirty());
+  EXPECT_EQ(S_OK, ole->Close(OLECLOSE_SAVEIFDIRTY));
+  EXPECT_EQ(1, site.saves) << "nothing changed since: no second save";
+  // Loading leaves the control unmodified, whatever the load put.
+  ASSERT_EQ(S_OK, zqtest::LoadProperties(c.get(), zqtest::SavedProperties(c.get())));
+  EXPECT_EQ(S_FALSE, stream->IsDirty());
+  ole->SetClientSite(nullptr);
+}
+
 // ---- its picture ----
 
 TEST(Picture, ViewAndDataObjectsShowTheControl) {

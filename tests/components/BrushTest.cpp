@@ -793,11 +793,15 @@ TEST(PressureBrushSafety, OutOfRangeValuesFailClearlyAndChangeNothing) {
   EXPECT_EQ(S_OK, b->ContinueStroke(0, d.arg(), 100, 100, 65535, 0));
   EXPECT_EQ(Pixels(Drawing(50, 50)).bgr, Pixels(d).bgr);
 
-  // ThrowErrorInfo 0: failures are swallowed, still without changing anything.
+  // ThrowErrorInfo 0: failures still return their HRESULT (a caller must learn of them),
+  // without error information, and change nothing.
   ASSERT_EQ(S_OK, b->put_ThrowErrorInfo(0));
-  EXPECT_EQ(S_OK, b->put_MaxLineWidth(-5));
+  SetErrorInfo(0, nullptr);
+  EXPECT_EQ(E_INVALIDARG, b->put_MaxLineWidth(-5));
+  EXPECT_TRUE(zqtest::LastErrorDescription().empty());
   EXPECT_EQ(1, GetProp(b.get(), brush::MaxLineWidth).value);
-  EXPECT_EQ(S_OK, b->BeginStroke(0, 0x1234, 40, 40, 65535));
+  EXPECT_EQ(E_INVALIDARG, b->BeginStroke(0, 0x1234, 40, 40, 65535));
+  EXPECT_TRUE(zqtest::LastErrorDescription().empty());
 }
 
 TEST(PressureBrushSafety, HugeWidthsStayBoundedAndPaint) {

@@ -473,6 +473,30 @@ TEST(TabletEvents, AHostMayLetGoOfTheComponentInsideAnEvent) {
   EXPECT_EQ(0, Inject()(rig.target.hwnd(), &p));
 }
 
+TEST(TabletEvents, AStrokeArrivingWhileThePenUpIsHandledWaitsForItsEnd) {
+  Rig rig;
+  // The host delivers waiting messages inside its pen-up handler (the control does), and
+  // the next stroke's packets arrive meanwhile: they must not be delivered inside it.
+  bool inPenUp = false;
+  int deliveredInside = 0;
+  rig.sink.onEvent = [&](const Sink::Event& e) {
+    if (inPenUp) ++deliveredInside;
+    if (e.id != kPenUp || rig.sink.events.size() != 3) return;
+    rig.Send(rig.Sample(40, 40, ZANTABLET_TIP, 20000));
+    rig.Send(rig.Sample(45, 40, ZANTABLET_TIP, 20000));
+    rig.Send(rig.Sample(50, 40, 0));
+    inPenUp = true;
+    zqtest::Pump();
+    inPenUp = false;
+  };
+  rig.Send(rig.Sample(10, 10, ZANTABLET_TIP, 20000));
+  rig.Send(rig.Sample(15, 10, ZANTABLET_TIP, 20000));
+  rig.Send(rig.Sample(20, 10, 0));
+  ASSERT_TRUE(rig.WaitFor(6));
+  EXPECT_EQ(0, deliveredInside);
+  EXPECT_EQ((std::vector<DISPID>{kPenDown, kPenMove, kPenUp, kPenDown, kPenMove, kPenUp}), rig.sink.Ids());
+}
+
 TEST(TabletSafety, BadValuesFailClearlyAndChangeNothing) {
   Rig rig;
   for (long bad : {0L, -1L, 4097L, 2147483647L}) {
