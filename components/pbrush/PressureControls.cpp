@@ -63,17 +63,16 @@ bool ReadPicture(IPictureDisp* disp, Pixels& out) {
 // What the brush and the eraser have in common: the shared properties, the stroke calls,
 // the COM plumbing. Iface is the control's dual interface.
 template <class Iface>
-class PressureControl : public zq::fw::DualDispatch<Iface>, public zq::fw::InvisibleControl {
+class PressureControl : public zq::fw::DualDispatch<Iface>, public zq::fw::InvisibleControl, public zq::fw::RefCounted {
  public:
   PressureControl(REFCLSID clsid, const wchar_t* progId)
       : zq::fw::DualDispatch<Iface>(zq::fw::DualInterfaceInfo(TypeLib(), __uuidof(Iface))),
-        zq::fw::InvisibleControl(clsid, __uuidof(Iface), IID_NULL, kMiscStatus, TypeLib()),
-        progId_(progId) {}
+        zq::fw::InvisibleControl(clsid, __uuidof(Iface), IID_NULL, progId, kMiscStatus, TypeLib()) {}
 
   // IUnknown
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return QueryControl(riid, ppv); }
-  STDMETHODIMP_(ULONG) AddRef() override { return refs_.AddRefImpl(); }
-  STDMETHODIMP_(ULONG) Release() override { return refs_.ReleaseImpl(this); }
+  STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
+  STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
 
   // Shared properties.
   STDMETHODIMP get_Color(OLE_COLOR* v) override { return Get(v, color_); }
@@ -162,18 +161,13 @@ class PressureControl : public zq::fw::DualDispatch<Iface>, public zq::fw::Invis
     return Guard([&] { field = static_cast<T>(Checked(static_cast<long>(v), lo, hi, name)); });
   }
 
+  // The boundary of every method: a failure is its HRESULT; with ThrowErrorInfo 0 the
+  // caller learns of it from that alone, without error information.
   template <class F>
   HRESULT Guard(F&& f) noexcept {
-    try {
-      f();
-      return S_OK;
-    } catch (...) {
-      const HRESULT hr = zq::fw::ComErrorFromException(__uuidof(Iface), progId_);
-      // ThrowErrorInfo 0: the caller still learns that the call failed, from its HRESULT
-      // alone; only the error information is left out.
-      if (!throwErrors_) SetErrorInfo(0, nullptr);
-      return hr;
-    }
+    const HRESULT hr = Guarded(f);
+    if (FAILED(hr) && !throwErrors_) SetErrorInfo(0, nullptr);
+    return hr;
   }
 
   // The settings of a stroke from the properties; the medium's part comes from the class.
@@ -233,18 +227,6 @@ class PressureControl : public zq::fw::DualDispatch<Iface>, public zq::fw::Invis
 
  private:
   // One reference count for every interface of the object.
-  struct Count {
-    std::atomic<long> n{1};
-    ULONG AddRefImpl() { return static_cast<ULONG>(++n); }
-    template <class Self>
-    ULONG ReleaseImpl(Self* self) {
-      const long left = --n;
-      if (left == 0) delete self;
-      return static_cast<ULONG>(left);
-    }
-  } refs_;
-  zq::fw::ModuleObject moduleObject_;
-  const wchar_t* progId_;
 };
 
 HRESULT GetPicture(IPictureDisp** out, const ComPtr<IPictureDisp>& p) {
@@ -397,7 +379,11 @@ class Eraser final : public PressureControl<IZanPEraserCtl> {
 
 }  // namespace
 
-HRESULT CreateBrush(REFIID riid, void** ppv) { return zq::fw::CreateObject<Brush>(riid, ppv); }
-HRESULT CreateEraser(REFIID riid, void** ppv) { return zq::fw::CreateObject<Eraser>(riid, ppv); }
+HRESULT CreateBrush(REFIID riid, void** ppv) {
+  return zq::fw::CreateObject<Brush>(riid, ppv, __uuidof(IZanPBrushCtl), kBrushProgId);
+}
+HRESULT CreateEraser(REFIID riid, void** ppv) {
+  return zq::fw::CreateObject<Eraser>(riid, ppv, __uuidof(IZanPEraserCtl), kEraserProgId);
+}
 
 }  // namespace zpb

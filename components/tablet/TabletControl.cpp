@@ -173,12 +173,14 @@ VARIANT Short(int v) {
   return r;
 }
 
-class Tablet final : public zq::fw::DualDispatch<IZanTabletCtl>, public zq::fw::InvisibleControl {
+class Tablet final : public zq::fw::DualDispatch<IZanTabletCtl>,
+                     public zq::fw::InvisibleControl,
+                     public zq::fw::RefCounted {
  public:
   Tablet()
       : DualDispatch(zq::fw::DualInterfaceInfo(TypeLib(), __uuidof(IZanTabletCtl))),
         zq::fw::InvisibleControl(__uuidof(ZanTabletCtl4), __uuidof(IZanTabletCtl), DIID__IZanTabletCtlEvents,
-                                 kMiscStatus, TypeLib()) {
+                                 kProgId, kMiscStatus, TypeLib()) {
     ResetProperties();
   }
 
@@ -193,12 +195,8 @@ class Tablet final : public zq::fw::DualDispatch<IZanTabletCtl>, public zq::fw::
 
   // IUnknown
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return QueryControl(riid, ppv); }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const long n = --refs_;
-    if (n == 0) delete this;
-    return static_cast<ULONG>(n);
-  }
+  STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
+  STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
 
   // Properties
   STDMETHODIMP get_InputEnabled(long* v) override { return Get(v, enabled_ ? 1 : 0); }
@@ -212,10 +210,11 @@ class Tablet final : public zq::fw::DualDispatch<IZanTabletCtl>, public zq::fw::
   STDMETHODIMP get_PacketExtra(long* v) override { return Get(v, packetExtra_); }
   STDMETHODIMP get_QueueSize(long* v) override { return Get(v, queueSize_); }
   STDMETHODIMP put_QueueSize(long v) override {
-    if (v < 1 || v > 4096) return Fail(E_INVALIDARG, L"QueueSize は 1 から 4096 の範囲で指定してください。");
-    queueSize_ = v;
-    if (ctx_ && WinTab().QueueSizeSet) WinTab().QueueSizeSet(ctx_, static_cast<int>(v));
-    return S_OK;
+    return Guarded([&] {
+      Require(v >= 1 && v <= 4096, "QueueSize は 1 から 4096 の範囲で指定してください。");
+      queueSize_ = v;
+      if (ctx_ && WinTab().QueueSizeSet) WinTab().QueueSizeSet(ctx_, static_cast<int>(v));
+    });
   }
   STDMETHODIMP get_CursorMode(enum TxCursorMode* v) override {
     if (!v) return E_POINTER;
@@ -234,32 +233,32 @@ class Tablet final : public zq::fw::DualDispatch<IZanTabletCtl>, public zq::fw::
 
   STDMETHODIMP AttachWindow(long window) override {
     const HWND w = reinterpret_cast<HWND>(static_cast<LONG_PTR>(window));
-    if (!w || !IsWindow(w)) return Fail(E_INVALIDARG, L"AttachWindow にはウィンドウのハンドルを指定してください。");
-    if (GetWindowThreadProcessId(w, nullptr) != GetCurrentThreadId())
-      return Fail(E_INVALIDARG, L"AttachWindow のウィンドウはこのスレッドのものではありません。");
-    try {
+    return Guarded([&] {
+      Require(w && IsWindow(w), "AttachWindow にはウィンドウのハンドルを指定してください。");
+      Require(GetWindowThreadProcessId(w, nullptr) == GetCurrentThreadId(),
+              "AttachWindow のウィンドウはこのスレッドのものではありません。");
       Detach();
       Attach(w);
-      return S_OK;
-    } catch (...) {
-      return zq::fw::ComErrorFromException(__uuidof(IZanTabletCtl), kProgId);
-    }
+    });
   }
 
   STDMETHODIMP TabletOptionA(long rate) override {
-    if (rate < 0 || rate > 10000) return Fail(E_INVALIDARG, L"TabletOptionA は 0 から 10000 の範囲で指定してください。");
-    rate_ = rate;
-    return S_OK;
+    return Guarded([&] {
+      Require(rate >= 0 && rate <= 10000, "TabletOptionA は 0 から 10000 の範囲で指定してください。");
+      rate_ = rate;
+    });
   }
   STDMETHODIMP TabletOptionB(long mode) override {
-    if (mode != 0 && mode != 1) return Fail(E_INVALIDARG, L"TabletOptionB は 0 か 1 で指定してください。");
-    penCursorMode_ = mode == 1;
-    return S_OK;
+    return Guarded([&] {
+      Require(mode == 0 || mode == 1, "TabletOptionB は 0 か 1 で指定してください。");
+      penCursorMode_ = mode == 1;
+    });
   }
   STDMETHODIMP SetPenCursor(long shape) override {
-    if (shape != 1 && shape != 2 && shape != 9) return Fail(E_INVALIDARG, L"SetPenCursor は 1、2、9 のどれかで指定してください。");
-    penCursor_ = shape;
-    return S_OK;
+    return Guarded([&] {
+      Require(shape == 1 || shape == 2 || shape == 9, "SetPenCursor は 1、2、9 のどれかで指定してください。");
+      penCursor_ = shape;
+    });
   }
 
   // ---- packets ----
@@ -321,9 +320,9 @@ class Tablet final : public zq::fw::DualDispatch<IZanTabletCtl>, public zq::fw::
     field = v;
     return S_OK;
   }
-  HRESULT Fail(HRESULT hr, const wchar_t* message) {
-    zq::fw::SetComError(__uuidof(IZanTabletCtl), kProgId, message);
-    return hr;
+  // A refused argument: E_INVALIDARG with the message, at the method's boundary.
+  static void Require(bool ok, const char* message) {
+    if (!ok) throw zq::fw::Error(message, E_INVALIDARG);
   }
 
   void PostDrain() {
@@ -599,8 +598,6 @@ class Tablet final : public zq::fw::DualDispatch<IZanTabletCtl>, public zq::fw::
     if (attached_) Fire(eraserContact_ ? kEraserUp : kPenUp, p);
   }
 
-  std::atomic<long> refs_{1};
-  zq::fw::ModuleObject moduleObject_;
   long ignoreAerial_ = 0, preventBehind_ = 1, preventMouse_ = 0, queueSize_ = 256, packetExtra_ = 0, rate_ = 0;
   long status_ = kStatusNotAttached, penCursor_ = 1;
   bool enabled_ = true, penCursorMode_ = false, contact_ = false, eraserContact_ = false, hooked_ = false;
@@ -632,7 +629,9 @@ LRESULT CALLBACK GetMessageHook(int code, WPARAM wp, LPARAM lp) {
 
 }  // namespace
 
-HRESULT CreateTablet(REFIID riid, void** ppv) { return zq::fw::CreateObject<Tablet>(riid, ppv); }
+HRESULT CreateTablet(REFIID riid, void** ppv) {
+  return zq::fw::CreateObject<Tablet>(riid, ppv, __uuidof(IZanTabletCtl), kProgId);
+}
 
 }  // namespace ztab
 

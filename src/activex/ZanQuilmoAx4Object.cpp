@@ -56,7 +56,7 @@ class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public 
     return Get(v, [&] { return static_cast<TxActiveFormBorderStyle>(Control().Get_AxBorderStyle()); });
   }
   STDMETHODIMP put_AxBorderStyle(TxActiveFormBorderStyle v) override {
-    return Do([&] { Control().Set_AxBorderStyle(static_cast<long>(v)); });
+    return Guarded([&] { Control().Set_AxBorderStyle(static_cast<long>(v)); });
   }
   STDMETHODIMP LoadFromFile(BSTR, LONG, LONG, LONG, LONG* result) override {
     if (result) *result = 0;
@@ -67,7 +67,7 @@ class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public 
     return NotYet(L"SaveToFile");
   }
   STDMETHODIMP get_DrawEnabled(LONG* v) override { return Get(v, [&] { return Control().Get_DrawEnabled(); }); }
-  STDMETHODIMP put_DrawEnabled(LONG v) override { return Do([&] { Control().Set_DrawEnabled(v); }); }
+  STDMETHODIMP put_DrawEnabled(LONG v) override { return Guarded([&] { Control().Set_DrawEnabled(v); }); }
   STDMETHODIMP get_PngImageBase64(BSTR* v) override {
     if (v) *v = nullptr;
     return NotYet(L"PngImageBase64");
@@ -81,11 +81,11 @@ class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public 
   STDMETHODIMP get_DrawAreaAlign(TxCtrlAlign* v) override {
     return Get(v, [&] { return static_cast<TxCtrlAlign>(Control().Get_DrawAreaAlign()); });
   }
-  STDMETHODIMP put_DrawAreaAlign(TxCtrlAlign v) override { return Do([&] { Control().Set_DrawAreaAlign(v); }); }
+  STDMETHODIMP put_DrawAreaAlign(TxCtrlAlign v) override { return Guarded([&] { Control().Set_DrawAreaAlign(v); }); }
   STDMETHODIMP get_DrawAreaWidth(LONG* v) override { return Get(v, [&] { return Control().Get_DrawAreaWidth(); }); }
-  STDMETHODIMP put_DrawAreaWidth(LONG v) override { return Do([&] { Control().Set_DrawAreaWidth(v); }); }
+  STDMETHODIMP put_DrawAreaWidth(LONG v) override { return Guarded([&] { Control().Set_DrawAreaWidth(v); }); }
   STDMETHODIMP get_DrawAreaHeight(LONG* v) override { return Get(v, [&] { return Control().Get_DrawAreaHeight(); }); }
-  STDMETHODIMP put_DrawAreaHeight(LONG v) override { return Do([&] { Control().Set_DrawAreaHeight(v); }); }
+  STDMETHODIMP put_DrawAreaHeight(LONG v) override { return Guarded([&] { Control().Set_DrawAreaHeight(v); }); }
 
  protected:
   std::unique_ptr<fw::Form> CreateForm() override {
@@ -148,19 +148,10 @@ class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public 
     return *c;
   }
 
-  template <class F>
-  HRESULT Do(F&& f) noexcept {
-    try {
-      f();
-      return S_OK;
-    } catch (...) {
-      return ErrorResult();
-    }
-  }
   template <class T, class F>
   HRESULT Get(T* out, F&& f) noexcept {
     if (!out) return E_POINTER;
-    return Do([&] { *out = f(); });
+    return Guarded([&] { *out = f(); });
   }
   HRESULT NotYet(const wchar_t* member) noexcept {
     fw::SetComError(IID_IZanQuilmoAx4, kProgId, std::wstring(member) + L" はこの版ではまだ使えません。");
@@ -196,10 +187,10 @@ HRESULT CreateZanQuilmoAx4(IUnknown* outer, REFIID riid, void** ppv) {
   *ppv = nullptr;
   ZanQuilmoAx4Object* object = nullptr;
   try {
-    object = new ZanQuilmoAx4Object(outer);
+    object = new ZanQuilmoAx4Object(outer);  // its one reference is released below
     object->CreateWindowedForm();
   } catch (...) {
-    delete object;
+    if (object) object->Inner()->Release();
     std::wstring message = L"unexpected error";
     try {
       throw;
@@ -211,7 +202,7 @@ HRESULT CreateZanQuilmoAx4(IUnknown* outer, REFIID riid, void** ppv) {
     return E_UNEXPECTED;
   }
   const HRESULT hr = object->Inner()->QueryInterface(riid, ppv);
-  if (FAILED(hr)) delete object;  // nobody holds it
+  object->Inner()->Release();  // the caller's reference, if any, keeps it
   return hr;
 }
 

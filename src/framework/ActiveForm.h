@@ -57,6 +57,7 @@ struct DesignProperty {
 };
 
 class ActiveFormControl : public OleControlCommon,
+                          public RefCounted,
                           public IOleInPlaceObject,
                           public IOleInPlaceActiveObject,
                           public IViewObject2,
@@ -67,11 +68,7 @@ class ActiveFormControl : public OleControlCommon,
                           public IQuickActivate,
                           public ISimpleFrameSite,
                           public ISpecifyPropertyPages,
-                          public IPerPropertyBrowsing,
-                          public IConnectionPointContainer,
-                          public IObjectSafety,
-                          public IProvideClassInfo2,
-                          public ISupportErrorInfo {
+                          public IPerPropertyBrowsing {
  public:
   struct Verb {
     LONG number;
@@ -108,8 +105,6 @@ class ActiveFormControl : public OleControlCommon,
   STDMETHODIMP Close(DWORD save) override;
   STDMETHODIMP DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND parent, LPCRECT pos) override;
   STDMETHODIMP EnumVerbs(IEnumOLEVERB** e) override;
-  STDMETHODIMP GetUserClassID(CLSID* clsid) override;
-  STDMETHODIMP GetUserType(DWORD form, LPOLESTR* type) override;
   STDMETHODIMP SetExtent(DWORD aspect, SIZEL* size) override;
   STDMETHODIMP GetExtent(DWORD aspect, SIZEL* size) override;
   // IOleWindow, IOleInPlaceObject, IOleInPlaceActiveObject
@@ -171,17 +166,6 @@ class ActiveFormControl : public OleControlCommon,
   STDMETHODIMP MapPropertyToPage(DISPID, CLSID* clsid) override;
   STDMETHODIMP GetPredefinedStrings(DISPID id, CALPOLESTR* strings, CADWORD* cookies) override;
   STDMETHODIMP GetPredefinedValue(DISPID id, DWORD cookie, VARIANT* value) override;
-  // IConnectionPointContainer
-  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** e) override;
-  STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** cp) override;
-  // IObjectSafety
-  STDMETHODIMP GetInterfaceSafetyOptions(REFIID riid, DWORD* supported, DWORD* enabled) override;
-  STDMETHODIMP SetInterfaceSafetyOptions(REFIID riid, DWORD mask, DWORD enabled) override;
-  // IProvideClassInfo2
-  STDMETHODIMP GetClassInfo(ITypeInfo** info) override;
-  STDMETHODIMP GetGUID(DWORD kind, GUID* guid) override;
-  // ISupportErrorInfo
-  STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
 
  protected:
   virtual std::unique_ptr<Form> CreateForm() = 0;
@@ -197,9 +181,6 @@ class ActiveFormControl : public OleControlCommon,
   // The form was moved into a container's window (true) or back to the parking window.
   virtual void FormReparented() {}
   const Description& Describe() const { return d_; }
-  // The HRESULT for the exception being handled, with error information (IID of the dual
-  // interface, the ProgID). Call from a catch block.
-  HRESULT ErrorResult() noexcept;
   void SetDirty() { dirty_ = true; }
 
  private:
@@ -236,10 +217,6 @@ class ActiveFormControl : public OleControlCommon,
   Description d_;
   InnerUnknown inner_;
   IUnknown* outer_;
-  std::atomic<long> refs_{0};
-  ModuleObject moduleObject_;
-  ComPtr<ITypeInfo> classInfo_;
-  ComPtr<ITypeInfo> dispatchInfo_;  // the dual interface's dispatch side
   std::unique_ptr<Form> form_;
   ComPtr<IOleInPlaceSite> inPlaceSite_;
   ComPtr<IOleInPlaceFrame> frame_;
@@ -247,9 +224,7 @@ class ActiveFormControl : public OleControlCommon,
   ComPtr<IDataAdviseHolder> dataAdviseHolder_;
   ComPtr<IAdviseSink> viewSink_;
   DWORD viewAspects_ = 0, viewFlags_ = 0;
-  ConnectionPoint cp_;
   SIZEL extent_{0, 0};
-  DWORD safetyEnabled_ = 0;
   bool dirty_ = false;
   bool inPlaceActive_ = false;
   bool uiActive_ = false;

@@ -38,7 +38,8 @@ void SetComError(REFGUID iid, const std::wstring& source, const std::wstring& de
   if (SUCCEEDED(create.As(info))) SetErrorInfo(0, info.get());
 }
 
-HRESULT ComErrorFromException(REFGUID iid, const std::wstring& source) noexcept {
+HRESULT ComErrorFromException(REFGUID iid, const wchar_t* source) noexcept {
+  if (!source) source = L"";
   try {
     try {
       throw;

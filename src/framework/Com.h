@@ -11,6 +11,7 @@
 #include <atomic>
 #include <exception>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "Gdi.h"
@@ -126,7 +127,10 @@ std::ptrdiff_t QiOffset() {
 // Answers QueryInterface from a table ending with a null iid; IUnknown is the first entry's.
 HRESULT TableQueryInterface(void* object, const QiEntry* table, REFIID riid, void** ppv);
 
-// The usual reference counting of a COM object that counts itself in the module.
+// The one reference count of the framework's COM objects: atomic, starting at 1 (the
+// creator's reference), counting the object in the module while it lives, and deleting it
+// through its virtual destructor at 0. (The class factories are the exception: they live as
+// long as the module and count their references as module locks.)
 class RefCounted {
  public:
   RefCounted() { ModuleCount::Add(); }
@@ -148,7 +152,25 @@ class RefCounted {
 void SetComError(REFGUID iid, const std::wstring& source, const std::wstring& description, DWORD helpContext = 0);
 // The HRESULT of the exception being handled (an Error's negative code, or E_UNEXPECTED /
 // E_OUTOFMEMORY), after setting the error information. Call from a catch block.
-HRESULT ComErrorFromException(REFGUID iid, const std::wstring& source) noexcept;
+HRESULT ComErrorFromException(REFGUID iid, const wchar_t* source) noexcept;
+
+// The boundary of every COM method of the framework and its controls: runs `work` and
+// answers its HRESULT (S_OK for work that returns nothing); an exception becomes its
+// HRESULT, with error information naming the interface `iid` and the source `source` (a
+// ProgID). Nothing is allocated unless something fails, and no exception crosses it.
+template <class F>
+HRESULT ComBoundary(REFGUID iid, const wchar_t* source, F&& work) noexcept {
+  try {
+    if constexpr (std::is_void_v<std::invoke_result_t<F&>>) {
+      work();
+      return S_OK;
+    } else {
+      return work();
+    }
+  } catch (...) {
+    return ComErrorFromException(iid, source);
+  }
+}
 
 // Throws Error for a failed HRESULT, with the description of the thread's COM error
 // information when the failing object left one (else `what`), as a caller of a COM method
@@ -227,21 +249,18 @@ class ClassFactory final : public IClassFactory {
   std::atomic<long> refs_{0};
 };
 
-// Creates an object of class T (its constructor takes no arguments) and queries it.
+// Creates an object of class T (its constructor takes no arguments, its count starts at 1)
+// and queries it; a failure leaves error information for `iid` and `source`.
 template <class T>
-HRESULT CreateObject(REFIID riid, void** ppv) {
+HRESULT CreateObject(REFIID riid, void** ppv, REFGUID iid, const wchar_t* source) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
-  try {
+  return ComBoundary(iid, source, [&] {
     T* object = new T();
     const HRESULT hr = object->QueryInterface(riid, ppv);
     object->Release();
     return hr;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  });
 }
 
 }  // namespace zq::fw

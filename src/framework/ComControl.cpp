@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 namespace zq::fw {
 
@@ -84,13 +83,11 @@ STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) {
 STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  std::vector<CONNECTDATA> items;
-  for (const Sink& s : sinks_) {
-    s.sink->AddRef();
-    items.push_back({s.sink, s.cookie});
-  }
-  *out = new (std::nothrow) ConnectionsEnum(std::move(items));
-  return *out ? S_OK : E_OUTOFMEMORY;
+  return ComBoundary(IID_IEnumConnections, L"", [&] {
+    std::vector<CONNECTDATA> items;
+    for (const Sink& s : sinks_) items.push_back({s.sink, s.cookie});
+    *out = ConnectionsEnum::Make(items);
+  });
 }
 
 std::size_t ConnectionPoint::SinkCount() const { return sinks_.size(); }
@@ -131,8 +128,23 @@ void ConnectionPoint::Fire(DISPID id, const VARIANT* args, UINT count) {
 
 // ---- OleControlCommon ----
 
-OleControlCommon::OleControlCommon(DWORD miscStatus) : misc_(miscStatus) {
+OleControlCommon::OleControlCommon(Identity identity, ITypeLib* lib)
+    : id_(std::move(identity)), cp_(this, id_.source) {
   CreateOleAdviseHolder(adviseHolder_.put());
+  if (lib) {
+    lib->GetTypeInfoOfGuid(id_.clsid, classInfo_.put());
+    lib->GetTypeInfoOfGuid(id_.dual, dualInfo_.put());
+  }
+}
+
+STDMETHODIMP OleControlCommon::GetUserClassID(CLSID* clsid) {
+  if (!clsid) return E_POINTER;
+  *clsid = id_.clsid;
+  return S_OK;
+}
+
+STDMETHODIMP OleControlCommon::GetUserType(DWORD form, LPOLESTR* type) {
+  return OleRegGetUserType(id_.clsid, form, type);
 }
 
 STDMETHODIMP OleControlCommon::GetClientSite(IOleClientSite** site) {
@@ -166,7 +178,7 @@ STDMETHODIMP OleControlCommon::EnumAdvise(IEnumSTATDATA** e) {
 
 STDMETHODIMP OleControlCommon::GetMiscStatus(DWORD aspect, DWORD* status) {
   if (!status) return E_POINTER;
-  *status = aspect == DVASPECT_CONTENT ? misc_ : 0;
+  *status = aspect == DVASPECT_CONTENT ? id_.miscStatus : 0;
   return S_OK;
 }
 
@@ -185,16 +197,79 @@ STDMETHODIMP OleControlCommon::FreezeEvents(BOOL freeze) {
   return S_OK;
 }
 
+STDMETHODIMP OleControlCommon::GetClassInfo(ITypeInfo** info) {
+  if (!info) return E_POINTER;
+  *info = classInfo_.get();
+  if (!*info) return E_FAIL;
+  (*info)->AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP OleControlCommon::GetGUID(DWORD kind, GUID* guid) {
+  if (!guid) return E_POINTER;
+  *guid = GUID_NULL;
+  if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) return E_INVALIDARG;
+  if (!HasSource()) return E_FAIL;
+  *guid = id_.source;
+  return S_OK;
+}
+
+STDMETHODIMP OleControlCommon::InterfaceSupportsErrorInfo(REFIID riid) {
+  return IsEqualIID(riid, id_.dual) ? S_OK : S_FALSE;
+}
+
+// Safe for untrusted callers and data on the interfaces the object has (asked through its
+// identity, the outer object's when aggregated).
+STDMETHODIMP OleControlCommon::GetInterfaceSafetyOptions(REFIID riid, DWORD* supported, DWORD* enabled) {
+  if (!supported || !enabled) return E_POINTER;
+  ComPtr<IUnknown> probe;
+  if (FAILED(static_cast<IOleObject*>(this)->QueryInterface(riid, probe.put_void()))) {
+    *supported = *enabled = 0;
+    return E_NOINTERFACE;
+  }
+  *supported = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
+  *enabled = safetyEnabled_;
+  return S_OK;
+}
+
+STDMETHODIMP OleControlCommon::SetInterfaceSafetyOptions(REFIID riid, DWORD mask, DWORD enabled) {
+  ComPtr<IUnknown> probe;
+  if (FAILED(static_cast<IOleObject*>(this)->QueryInterface(riid, probe.put_void()))) return E_NOINTERFACE;
+  if (id_.safety == SafetyRule::LastSet) {
+    safetyEnabled_ = mask & enabled;
+    return S_OK;
+  }
+  const DWORD all = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
+  if (mask & ~all) return E_FAIL;
+  safetyEnabled_ = (safetyEnabled_ & ~mask) | (enabled & mask);
+  return S_OK;
+}
+
+STDMETHODIMP OleControlCommon::EnumConnectionPoints(IEnumConnectionPoints** e) {
+  if (!e) return E_POINTER;
+  *e = nullptr;
+  return Guarded([&] {
+    std::vector<IConnectionPoint*> points;
+    if (HasSource()) points.push_back(&cp_);
+    *e = PointsEnum::Make(points);
+  });
+}
+
+STDMETHODIMP OleControlCommon::FindConnectionPoint(REFIID riid, IConnectionPoint** cp) {
+  if (!cp) return E_POINTER;
+  *cp = nullptr;
+  if (!HasSource() || !IsEqualIID(riid, id_.source)) return CONNECT_E_NOCONNECTION;
+  *cp = &cp_;
+  cp_.AddRef();
+  return S_OK;
+}
+
 
 // ---- InvisibleControl ----
 
-InvisibleControl::InvisibleControl(REFCLSID clsid, REFIID dual, REFIID source, DWORD misc, ITypeLib* lib)
-    : OleControlCommon(misc), clsid_(clsid), dual_(dual), source_(source), cp_(this, source) {
-  if (lib) {
-    lib->GetTypeInfoOfGuid(clsid, classInfo_.put());
-    lib->GetTypeInfoOfGuid(dual, ifaceInfo_.put());
-  }
-}
+InvisibleControl::InvisibleControl(REFCLSID clsid, REFIID dual, REFIID source, const wchar_t* progId, DWORD misc,
+                                   ITypeLib* lib)
+    : OleControlCommon({clsid, dual, source, progId, misc, SafetyRule::PerOption}, lib) {}
 
 InvisibleControl::~InvisibleControl() = default;
 
@@ -213,15 +288,7 @@ STDMETHODIMP InvisibleControl::DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, H
   return verb <= 0 ? S_OK : OLEOBJ_S_INVALIDVERB;
 }
 
-STDMETHODIMP InvisibleControl::EnumVerbs(IEnumOLEVERB** e) { return OleRegEnumVerbs(clsid_, e); }
-
-STDMETHODIMP InvisibleControl::GetUserClassID(CLSID* clsid) {
-  if (!clsid) return E_POINTER;
-  *clsid = clsid_;
-  return S_OK;
-}
-
-STDMETHODIMP InvisibleControl::GetUserType(DWORD form, LPOLESTR* type) { return OleRegGetUserType(clsid_, form, type); }
+STDMETHODIMP InvisibleControl::EnumVerbs(IEnumOLEVERB** e) { return OleRegEnumVerbs(Clsid(), e); }
 
 STDMETHODIMP InvisibleControl::SetExtent(DWORD aspect, SIZEL* size) {
   if (!size) return E_POINTER;
@@ -241,7 +308,7 @@ HRESULT InvisibleControl::QueryControl(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   IUnknown* p = nullptr;
-  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, dual_)) p = Dispatch();
+  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, Ident().dual)) p = Dispatch();
   else if (IsEqualIID(riid, IID_IOleObject)) p = static_cast<IOleObject*>(this);
   else if (IsEqualIID(riid, IID_IOleControl)) p = static_cast<IOleControl*>(this);
   else if (IsEqualIID(riid, IID_IPersistStreamInit) || IsEqualIID(riid, IID_IPersist)) p = static_cast<IPersistStreamInit*>(this);
@@ -261,7 +328,7 @@ void InvisibleControl::FireEvent(DISPID id, const std::vector<VARIANT>& args) {
 }
 
 void InvisibleControl::FireEvent(DISPID id, const VARIANT* args, UINT count) {
-  if (!EventsFrozen() && HasSource()) cp_.Fire(id, args, count);
+  if (!EventsFrozen() && HasSource()) EventPoint().Fire(id, args, count);
 }
 
 STDMETHODIMP InvisibleControl::GetClassID(CLSID* clsid) { return GetUserClassID(clsid); }
@@ -290,6 +357,10 @@ HRESULT ReadExactly(IStream* s, void* buf, ULONG size) {
 
 STDMETHODIMP InvisibleControl::Load(LPSTREAM stream) {
   if (!stream) return E_POINTER;
+  return Guarded([&] { return LoadFrom(stream); });
+}
+
+HRESULT InvisibleControl::LoadFrom(IStream* stream) {
   char magic[4];
   WORD header[2];
   if (FAILED(ReadExactly(stream, magic, 4)) || std::memcmp(magic, kMagic, 4) != 0 ||
@@ -316,6 +387,10 @@ STDMETHODIMP InvisibleControl::Load(LPSTREAM stream) {
 
 STDMETHODIMP InvisibleControl::Save(LPSTREAM stream, BOOL clearDirty) {
   if (!stream) return E_POINTER;
+  return Guarded([&] { return SaveTo(stream, clearDirty); });
+}
+
+HRESULT InvisibleControl::SaveTo(IStream* stream, BOOL clearDirty) {
   std::vector<StoredProperty> props;
   for (DISPID id : PersistedProperties()) {
     Variant v;
@@ -345,68 +420,6 @@ STDMETHODIMP InvisibleControl::GetSizeMax(ULARGE_INTEGER* size) {
 STDMETHODIMP InvisibleControl::InitNew() {
   ResetProperties();
   dirty_ = false;
-  return S_OK;
-}
-
-STDMETHODIMP InvisibleControl::GetClassInfo(ITypeInfo** info) {
-  if (!info) return E_POINTER;
-  *info = classInfo_.get();
-  if (!*info) return E_FAIL;
-  (*info)->AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP InvisibleControl::GetGUID(DWORD kind, GUID* guid) {
-  if (!guid) return E_POINTER;
-  if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) return E_INVALIDARG;
-  *guid = source_;
-  return HasSource() ? S_OK : E_FAIL;
-}
-
-STDMETHODIMP InvisibleControl::InterfaceSupportsErrorInfo(REFIID riid) {
-  return IsEqualIID(riid, dual_) ? S_OK : S_FALSE;
-}
-
-// Safe for untrusted callers and data on the interfaces it has.
-STDMETHODIMP InvisibleControl::GetInterfaceSafetyOptions(REFIID riid, DWORD* supported, DWORD* enabled) {
-  if (!supported || !enabled) return E_POINTER;
-  ComPtr<IUnknown> probe;
-  if (FAILED(static_cast<IOleObject*>(this)->QueryInterface(riid, probe.put_void()))) {
-    *supported = *enabled = 0;
-    return E_NOINTERFACE;
-  }
-  *supported = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
-  *enabled = safetyEnabled_;
-  return S_OK;
-}
-
-STDMETHODIMP InvisibleControl::SetInterfaceSafetyOptions(REFIID riid, DWORD mask, DWORD enabled) {
-  ComPtr<IUnknown> probe;
-  if (FAILED(static_cast<IOleObject*>(this)->QueryInterface(riid, probe.put_void()))) return E_NOINTERFACE;
-  const DWORD all = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
-  if (mask & ~all) return E_FAIL;
-  safetyEnabled_ = (safetyEnabled_ & ~mask) | (enabled & mask);
-  return S_OK;
-}
-
-STDMETHODIMP InvisibleControl::EnumConnectionPoints(IEnumConnectionPoints** e) {
-  if (!e) return E_POINTER;
-  *e = nullptr;
-  std::vector<IConnectionPoint*> points;
-  if (HasSource()) {
-    cp_.AddRef();
-    points.push_back(&cp_);
-  }
-  *e = new (std::nothrow) PointsEnum(std::move(points));
-  return *e ? S_OK : E_OUTOFMEMORY;
-}
-
-STDMETHODIMP InvisibleControl::FindConnectionPoint(REFIID riid, IConnectionPoint** cp) {
-  if (!cp) return E_POINTER;
-  *cp = nullptr;
-  if (!HasSource() || !IsEqualIID(riid, source_)) return CONNECT_E_NOCONNECTION;
-  *cp = &cp_;
-  cp_.AddRef();
   return S_OK;
 }
 

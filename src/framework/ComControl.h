@@ -10,6 +10,7 @@
 #include <ocidl.h>
 
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "Com.h"
@@ -53,12 +54,37 @@ class ConnectionPoint final : public IConnectionPoint {
   DWORD nextCookie_ = 1;
 };
 
-// What every control of the framework answers alike in IOleObject and IOleControl: its
+// How a control answers IObjectSafety::SetInterfaceSafetyOptions.
+enum class SafetyRule {
+  LastSet,    // the enabled options become mask AND enabled, whatever was set before
+  PerOption,  // only the options in the mask change; a mask with unknown options is refused
+};
+
+// What every control of the framework answers alike: in IOleObject and IOleControl its
 // client site, the advise sinks, the misc status, the control information (no mnemonics),
 // the freezing of events, and the calls a control without monikers, colour schemes or
-// linked data answers at once.
-class OleControlCommon : public IOleObject, public IOleControl {
+// linked data answers at once; its class information, error information, IObjectSafety
+// (safe for untrusted callers and data on every interface it has) and the connection point
+// of its event interface. The derived class answers QueryInterface for all of them.
+class OleControlCommon : public IOleObject,
+                         public IOleControl,
+                         public IProvideClassInfo2,
+                         public ISupportErrorInfo,
+                         public IObjectSafety,
+                         public IConnectionPointContainer {
  public:
+  // The class, its default interface, its event interface (or IID_NULL), its ProgID (the
+  // source of its error information), what GetMiscStatus answers and its safety rule.
+  struct Identity {
+    CLSID clsid;
+    IID dual;
+    IID source;
+    std::wstring progId;
+    DWORD miscStatus;
+    SafetyRule safety;
+  };
+
+  // IOleObject, IOleControl
   STDMETHODIMP GetClientSite(IOleClientSite** site) override;
   STDMETHODIMP SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
   STDMETHODIMP SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
@@ -69,6 +95,8 @@ class OleControlCommon : public IOleObject, public IOleControl {
   STDMETHODIMP Unadvise(DWORD cookie) override;
   STDMETHODIMP EnumAdvise(IEnumSTATDATA** e) override;
   STDMETHODIMP GetMiscStatus(DWORD aspect, DWORD* status) override;
+  STDMETHODIMP GetUserClassID(CLSID* clsid) override;
+  STDMETHODIMP GetUserType(DWORD form, LPOLESTR* type) override;
   STDMETHODIMP GetControlInfo(CONTROLINFO* info) override;
   STDMETHODIMP FreezeEvents(BOOL freeze) override;
   STDMETHODIMP Update() override { return S_OK; }
@@ -76,30 +104,50 @@ class OleControlCommon : public IOleObject, public IOleControl {
   STDMETHODIMP SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
   STDMETHODIMP OnMnemonic(MSG*) override { return E_NOTIMPL; }
   STDMETHODIMP OnAmbientPropertyChange(DISPID) override { return S_OK; }
+  // IProvideClassInfo2
+  STDMETHODIMP GetClassInfo(ITypeInfo** info) override;
+  STDMETHODIMP GetGUID(DWORD kind, GUID* guid) override;
+  // ISupportErrorInfo: the default interface's methods leave error information.
+  STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
+  // IObjectSafety
+  STDMETHODIMP GetInterfaceSafetyOptions(REFIID riid, DWORD* supported, DWORD* enabled) override;
+  STDMETHODIMP SetInterfaceSafetyOptions(REFIID riid, DWORD mask, DWORD enabled) override;
+  // IConnectionPointContainer: the one point of the event interface, if the class has one.
+  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** e) override;
+  STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** cp) override;
 
  protected:
-  explicit OleControlCommon(DWORD miscStatus);
+  // `lib` describes the class and its default interface (or is null).
+  OleControlCommon(Identity identity, ITypeLib* lib);
   ~OleControlCommon() = default;
   bool EventsFrozen() const { return freeze_ > 0; }
+  bool HasSource() const { return !IsEqualIID(id_.source, IID_NULL); }
+  const Identity& Ident() const { return id_; }
+  ConnectionPoint& EventPoint() { return cp_; }
+  // The default interface's type information (for Invoke and the property lists).
+  ITypeInfo* DualInfo() const { return dualInfo_.get(); }
+  // Runs `work` at a COM boundary of the default interface (ComBoundary).
+  template <class F>
+  HRESULT Guarded(F&& work) noexcept {
+    return ComBoundary(id_.dual, id_.progId.c_str(), work);
+  }
 
   ComPtr<IOleClientSite> site_;
   ComPtr<IOleAdviseHolder> adviseHolder_;
 
  private:
-  DWORD misc_;
+  Identity id_;
+  ComPtr<ITypeInfo> classInfo_;
+  ComPtr<ITypeInfo> dualInfo_;
+  ConnectionPoint cp_;
+  DWORD safetyEnabled_ = 0;
   int freeze_ = 0;
 };
 
-class InvisibleControl : public OleControlCommon,
-                         public IPersistStreamInit,
-                         public IProvideClassInfo2,
-                         public ISupportErrorInfo,
-                         public IObjectSafety,
-                         public IConnectionPointContainer {
+class InvisibleControl : public OleControlCommon, public IPersistStreamInit {
  public:
-  // clsid: the class; dual: its default interface; source: its event interface or
-  // IID_NULL; misc: what GetMiscStatus answers.
-  InvisibleControl(REFCLSID clsid, REFIID dual, REFIID source, DWORD misc, ITypeLib* lib);
+  // The identity's safety rule is PerOption: a companion keeps each option apart.
+  InvisibleControl(REFCLSID clsid, REFIID dual, REFIID source, const wchar_t* progId, DWORD misc, ITypeLib* lib);
   virtual ~InvisibleControl();
 
   // IOleObject
@@ -107,8 +155,6 @@ class InvisibleControl : public OleControlCommon,
   STDMETHODIMP Close(DWORD) override;
   STDMETHODIMP DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) override;
   STDMETHODIMP EnumVerbs(IEnumOLEVERB** e) override;
-  STDMETHODIMP GetUserClassID(CLSID* clsid) override;
-  STDMETHODIMP GetUserType(DWORD form, LPOLESTR* type) override;
   STDMETHODIMP SetExtent(DWORD aspect, SIZEL* size) override;
   STDMETHODIMP GetExtent(DWORD aspect, SIZEL* size) override;
   // IPersistStreamInit
@@ -118,17 +164,6 @@ class InvisibleControl : public OleControlCommon,
   STDMETHODIMP Save(LPSTREAM stream, BOOL clearDirty) override;
   STDMETHODIMP GetSizeMax(ULARGE_INTEGER* size) override;
   STDMETHODIMP InitNew() override;
-  // IProvideClassInfo2
-  STDMETHODIMP GetClassInfo(ITypeInfo** info) override;
-  STDMETHODIMP GetGUID(DWORD kind, GUID* guid) override;
-  // ISupportErrorInfo
-  STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
-  // IObjectSafety
-  STDMETHODIMP GetInterfaceSafetyOptions(REFIID riid, DWORD* supported, DWORD* enabled) override;
-  STDMETHODIMP SetInterfaceSafetyOptions(REFIID riid, DWORD mask, DWORD enabled) override;
-  // IConnectionPointContainer
-  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** e) override;
-  STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** cp) override;
 
  protected:
   // The properties that persistence writes and reads, by DISPID (16 and 32-bit values).
@@ -143,21 +178,16 @@ class InvisibleControl : public OleControlCommon,
   // Fires an event unless events are frozen.
   void FireEvent(DISPID id, const std::vector<VARIANT>& args);
   void FireEvent(DISPID id, const VARIANT* args, UINT count);
-  bool HasSource() const { return !IsEqualIID(source_, IID_NULL); }
   IOleClientSite* Site() const { return site_.get(); }
-  ITypeInfo* InterfaceInfo() const { return ifaceInfo_.get(); }
-  const CLSID& Clsid() const { return clsid_; }
+  ITypeInfo* InterfaceInfo() const { return DualInfo(); }
+  const CLSID& Clsid() const { return Ident().clsid; }
 
  private:
-  CLSID clsid_;
-  IID dual_;
-  IID source_;
-  ComPtr<ITypeInfo> classInfo_;
-  ComPtr<ITypeInfo> ifaceInfo_;
+  HRESULT LoadFrom(IStream* stream);
+  HRESULT SaveTo(IStream* stream, BOOL clearDirty);
+
   SIZEL extent_{423, 423};  // 16 pixels in HIMETRIC
-  DWORD safetyEnabled_ = 0;
   bool dirty_ = false;
-  ConnectionPoint cp_;
 };
 
 }  // namespace zq::fw

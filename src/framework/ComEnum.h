@@ -1,11 +1,11 @@
 // A COM enumerator over a copied list of items (IEnumConnections, IEnumConnectionPoints,
-// IEnumOLEVERB, IEnumFORMATETC): every item handed out is a copy its receiver owns.
+// IEnumOLEVERB, IEnumFORMATETC): it owns copies of the items it was made from, and every
+// item it hands out is a copy its receiver owns.
 #pragma once
 
 #include <windows.h>
 #include <ocidl.h>
 
-#include <new>
 #include <vector>
 
 #include "Com.h"
@@ -46,12 +46,23 @@ inline FORMATETC EnumCopy(const FORMATETC& f) {
 inline void EnumFree(FORMATETC&) {}
 
 template <class Enum, class Item, const IID* kIid>
-class Enumerator final : public Enum {
+class Enumerator final : public Enum, public RefCounted {
  public:
-  explicit Enumerator(std::vector<Item> items) : items_(std::move(items)) { ModuleCount::Add(); }
-  ~Enumerator() {
+  // An enumerator (one reference) over copies of `items`, each copied as its kind says (a
+  // reference, a string); throws when it cannot be made, leaving nothing behind.
+  static Enumerator* Make(const std::vector<Item>& items) {
+    auto* e = new Enumerator();
+    try {
+      e->items_.reserve(items.size());  // then no copy below can be lost
+    } catch (...) {
+      e->Release();
+      throw;
+    }
+    for (const Item& i : items) e->items_.push_back(EnumCopy(i));
+    return e;
+  }
+  ~Enumerator() override {
     for (Item& i : items_) EnumFree(i);
-    ModuleCount::Remove();
   }
   Enumerator(const Enumerator&) = delete;
   Enumerator& operator=(const Enumerator&) = delete;
@@ -64,12 +75,8 @@ class Enumerator final : public Enum {
     AddRef();
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
-  }
+  STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
+  STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
   STDMETHODIMP Next(ULONG count, Item* out, ULONG* fetched) override {
     if (!out || (count > 1 && !fetched)) return E_POINTER;
     ULONG n = 0;
@@ -91,19 +98,18 @@ class Enumerator final : public Enum {
   }
   STDMETHODIMP Clone(Enum** out) override {
     if (!out) return E_POINTER;
-    std::vector<Item> copy;
-    for (const Item& i : items_) copy.push_back(EnumCopy(i));
-    auto* e = new (std::nothrow) Enumerator(std::move(copy));
-    if (!e) return E_OUTOFMEMORY;
-    e->pos_ = pos_;
-    *out = e;
-    return S_OK;
+    *out = nullptr;
+    return ComBoundary(*kIid, L"", [&] {
+      Enumerator* e = Make(items_);
+      e->pos_ = pos_;
+      *out = e;
+    });
   }
 
  private:
+  Enumerator() = default;
   std::vector<Item> items_;
   std::size_t pos_ = 0;
-  ULONG refs_ = 1;
 };
 
 }  // namespace zq::fw

@@ -118,17 +118,12 @@ HRESULT ServerModule::CanUnloadNow() const { return ModuleCount::Value() == 0 ? 
 // Runs a registration step for every class: E_FAIL when one fails, its text (such as the
 // registry write error) left in the thread's error information for the caller to show.
 HRESULT ServerModule::ForEachClass(HMODULE module, void (*step)(HMODULE, const ControlRegistration&)) const {
-  const Class* current = nullptr;
-  try {
-    for (const Class& c : classes_) {
-      current = &c;
-      step(module, c.registration);
-    }
-    return S_OK;
-  } catch (...) {
-    ComErrorFromException(IID_NULL, current ? current->registration.progId : std::wstring());
-    return E_FAIL;
-  }
+  // The registration exports answer E_FAIL whatever failed; the error information says
+  // what, with the class's ProgID as its source.
+  for (const Class& c : classes_)
+    if (FAILED(ComBoundary(IID_NULL, c.registration.progId.c_str(), [&] { step(module, c.registration); })))
+      return E_FAIL;
+  return S_OK;
 }
 
 HRESULT ServerModule::Register(HMODULE module) const { return ForEachClass(module, &RegisterControl); }
