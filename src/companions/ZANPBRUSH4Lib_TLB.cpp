@@ -105,12 +105,10 @@ void TZanPEraserCtl4::SetTextureBitmap(const fw::Bitmap* bitmap) {
     desc.picType = PICTYPE_BITMAP;
     fw::Bitmap copy;
     copy.Assign(*bitmap);
-    desc.bmp.hbitmap = copy.ReleaseHandle();  // the picture owns the copy
-    const HRESULT hr = OleCreatePictureIndirect(&desc, IID_IPictureDisp, TRUE, picture.put_void());
-    if (FAILED(hr)) {
-      DeleteObject(desc.bmp.hbitmap);
-      ThrowIfFailed(hr, "OleCreatePictureIndirect");
-    }
+    fw::GdiObject<HBITMAP> owned(copy.ReleaseHandle());
+    desc.bmp.hbitmap = owned.get();
+    ThrowIfFailed(OleCreatePictureIndirect(&desc, IID_IPictureDisp, TRUE, picture.put_void()), "OleCreatePictureIndirect");
+    owned.release();  // the picture owns the copy now
   }
   VARIANT v;
   VariantInit(&v);

@@ -98,21 +98,14 @@ TZanTabletCtl4::TZanTabletCtl4(fw::WinControl* parent, std::wstring name, const 
     : OleControl(parent, std::move(name), CLSID_ZanTabletCtl4, ModuleIn(folder)) {
   tablet_ = As<IZanTabletCtl>();
   if (!tablet_) throw fw::Error("the tablet component does not offer IZanTabletCtl", E_NOINTERFACE);
-  sink_ = new Sink(this);
-  try {
-    Connect(DIID__IZanTabletCtlEvents, sink_);
-  } catch (...) {
-    sink_->Orphan();
-    sink_->Release();
-    throw;
-  }
+  sink_.reset(new Sink(this));
+  Connect(DIID__IZanTabletCtlEvents, sink_.get());  // a failure lets the sink go with the member
 }
 
 TZanTabletCtl4::~TZanTabletCtl4() {
   OnPenDown = OnPenMove = OnPenUp = OnEraserDown = OnEraserUp = nullptr;
   OnPenDetected = nullptr;
-  sink_->Orphan();
-  sink_->Release();
+  sink_.reset();
 }
 
 void TZanTabletCtl4::EnableInput(long on) { ThrowIfFailed(tablet_->EnableInput(on), "EnableInput"); }

@@ -48,7 +48,7 @@ class TZanTabletCtl4 : public fw::OleControl {
  private:
   class Sink;
   fw::ComPtr<IZanTabletCtl> tablet_;
-  Sink* sink_ = nullptr;
+  fw::OrphaningRef<Sink> sink_;  // the event sink the component holds
 };
 
 }  // namespace zq

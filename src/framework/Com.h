@@ -61,6 +61,31 @@ class ComPtr {
   T* p_ = nullptr;
 };
 
+// The reference an owner holds on an object it made for others to call back (a client
+// site, an event sink), which may outlive the owner in their hands: when the owner lets go,
+// the object is first told (Orphan) that the owner is gone.
+template <class T>
+class OrphaningRef {
+ public:
+  OrphaningRef() = default;
+  explicit OrphaningRef(T* made) : p_(made) {}  // takes over the creator's reference
+  ~OrphaningRef() { reset(); }
+  OrphaningRef(const OrphaningRef&) = delete;
+  OrphaningRef& operator=(const OrphaningRef&) = delete;
+  // Lets the object go (and takes over `made`, the creator's reference, if given).
+  void reset(T* made = nullptr) {
+    if (T* old = std::exchange(p_, made)) {
+      old->Orphan();
+      old->Release();
+    }
+  }
+  T* get() const { return p_; }
+  T* operator->() const { return p_; }
+
+ private:
+  T* p_ = nullptr;
+};
+
 class BStr {
  public:
   BStr() = default;

@@ -16,9 +16,7 @@ using PointsEnum = Enumerator<IEnumConnectionPoints, IConnectionPoint*, &IID_IEn
 
 // ---- ConnectionPoint ----
 
-ConnectionPoint::~ConnectionPoint() {
-  for (Sink& s : sinks_) s.sink->Release();
-}
+ConnectionPoint::~ConnectionPoint() = default;
 
 STDMETHODIMP ConnectionPoint::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -46,24 +44,16 @@ STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
   if (!cookie) return E_POINTER;
   *cookie = 0;
   if (!sink) return E_POINTER;
-  IDispatch* d = nullptr;
-  if (FAILED(sink->QueryInterface(iid_, reinterpret_cast<void**>(&d))) &&
-      FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d))))
+  ComPtr<IDispatch> d;
+  if (FAILED(sink->QueryInterface(iid_, d.put_void())) && FAILED(sink->QueryInterface(IID_IDispatch, d.put_void())))
     return CONNECT_E_CANNOTCONNECT;
   if (onSinkChanged) {
     const HRESULT hr = onSinkChanged(sink);
-    if (FAILED(hr)) {
-      d->Release();
-      // A sink without the interface the owner needs is one that cannot connect.
-      return hr == E_NOINTERFACE ? CONNECT_E_CANNOTCONNECT : hr;
-    }
+    // A sink without the interface the owner needs is one that cannot connect.
+    if (FAILED(hr)) return hr == E_NOINTERFACE ? CONNECT_E_CANNOTCONNECT : hr;
   }
-  try {
-    sinks_.push_back({nextCookie_, d});
-  } catch (...) {
-    d->Release();
-    return E_OUTOFMEMORY;
-  }
+  const HRESULT hr = ComBoundary(IID_IConnectionPoint, L"", [&] { sinks_.push_back({nextCookie_, std::move(d)}); });
+  if (FAILED(hr)) return hr;
   *cookie = nextCookie_++;
   return S_OK;
 }
@@ -71,9 +61,8 @@ STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
 STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) {
   for (auto it = sinks_.begin(); it != sinks_.end(); ++it)
     if (it->cookie == cookie) {
-      IDispatch* d = it->sink;
+      const ComPtr<IDispatch> going = std::move(it->sink);  // released after the list is right
       sinks_.erase(it);
-      d->Release();
       if (onSinkChanged) onSinkChanged(nullptr);
       return S_OK;
     }
@@ -85,7 +74,7 @@ STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) {
   *out = nullptr;
   return ComBoundary(IID_IEnumConnections, L"", [&] {
     std::vector<CONNECTDATA> items;
-    for (const Sink& s : sinks_) items.push_back({s.sink, s.cookie});
+    for (const Sink& s : sinks_) items.push_back({s.sink.get(), s.cookie});
     *out = ConnectionsEnum::Make(items);
   });
 }
@@ -114,7 +103,7 @@ void ConnectionPoint::Fire(DISPID id, const VARIANT* args, UINT count) {
   const std::size_t n = sinks_.size();
   if (n <= kMaxInline) {
     IDispatch* snapshot[kMaxInline];
-    for (std::size_t i = 0; i < n; ++i) (snapshot[i] = sinks_[i].sink)->AddRef();
+    for (std::size_t i = 0; i < n; ++i) (snapshot[i] = sinks_[i].sink.get())->AddRef();
     for (std::size_t i = 0; i < n; ++i) {
       snapshot[i]->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
       snapshot[i]->Release();
@@ -122,7 +111,7 @@ void ConnectionPoint::Fire(DISPID id, const VARIANT* args, UINT count) {
     return;
   }
   std::vector<ComPtr<IDispatch>> snapshot;
-  for (const Sink& s : sinks_) snapshot.emplace_back(s.sink);
+  for (const Sink& s : sinks_) snapshot.push_back(s.sink);
   for (auto& s : snapshot) s->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
 }
 

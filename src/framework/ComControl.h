@@ -46,7 +46,7 @@ class ConnectionPoint final : public IConnectionPoint {
  private:
   struct Sink {
     DWORD cookie;
-    IDispatch* sink;
+    ComPtr<IDispatch> sink;
   };
   IConnectionPointContainer* owner_;
   IID iid_;

@@ -38,26 +38,26 @@ inline constexpr Color kWindow = SystemColor(COLOR_WINDOW);
 inline constexpr Color kWindowText = SystemColor(COLOR_WINDOWTEXT);
 inline Color Resolve(Color c) { return (c & 0x80000000u) ? GetSysColor(static_cast<int>(c & 0xFF)) : c; }
 
-// An owned GDI object (pen, brush, font, bitmap, region): DeleteObject on destruction.
-template <class H>
-class GdiObject {
+// An owned handle, freed by Free (DeleteObject, DestroyIcon, ...) when the owner goes.
+template <class H, auto Free>
+class OwnedHandle {
  public:
-  GdiObject() = default;
-  explicit GdiObject(H h) : h_(h) {}
-  ~GdiObject() { reset(); }
-  GdiObject(GdiObject&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
-  GdiObject& operator=(GdiObject&& o) noexcept {
+  OwnedHandle() = default;
+  explicit OwnedHandle(H h) : h_(h) {}
+  ~OwnedHandle() { reset(); }
+  OwnedHandle(OwnedHandle&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
+  OwnedHandle& operator=(OwnedHandle&& o) noexcept {
     if (this != &o) {
       reset();
       h_ = std::exchange(o.h_, nullptr);
     }
     return *this;
   }
-  GdiObject(const GdiObject&) = delete;
-  GdiObject& operator=(const GdiObject&) = delete;
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
 
   void reset(H h = nullptr) {
-    if (h_) DeleteObject(h_);
+    if (h_) Free(h_);
     h_ = h;
   }
   H release() { return std::exchange(h_, nullptr); }
@@ -67,6 +67,12 @@ class GdiObject {
  private:
   H h_ = nullptr;
 };
+
+// An owned GDI object (pen, brush, font, bitmap, region): DeleteObject on destruction.
+template <class H>
+using GdiObject = OwnedHandle<H, &DeleteObject>;
+// An owned icon or cursor made by the program: DestroyIcon on destruction.
+using IconHandle = OwnedHandle<HICON, &DestroyIcon>;
 
 // A memory device context (DeleteDC).
 class MemoryDC {

@@ -509,8 +509,7 @@ void Picture::Clear() {
   bitmap_.reset();
   alpha_.reset();
   alphaSize_ = {0, 0};
-  if (icon_) DestroyIcon(icon_);
-  icon_ = nullptr;
+  icon_.reset();
   iconSize_ = 0;
 }
 
@@ -523,10 +522,10 @@ void Picture::Assign(const Picture& other) {
     alpha_ = std::move(copy);
     alphaSize_ = other.alphaSize_;
   } else if (other.icon_) {
-    HICON copy = CopyIcon(other.icon_);
-    CheckWin32(copy != nullptr, "CopyIcon");
+    IconHandle copy(CopyIcon(other.icon_.get()));
+    CheckWin32(static_cast<bool>(copy), "CopyIcon");
     Clear();
-    icon_ = copy;
+    icon_ = std::move(copy);
     iconSize_ = other.iconSize_;
   } else if (other.bitmap_) {
     AssignBitmap(*other.bitmap_);
@@ -543,10 +542,10 @@ void Picture::AssignBitmap(const Bitmap& bitmap) {
 }
 
 void Picture::LoadIconResource(HINSTANCE module, const wchar_t* name, int size) {
-  HICON icon = static_cast<HICON>(LoadImageW(module, name, IMAGE_ICON, size, size, 0));
+  IconHandle icon(static_cast<HICON>(LoadImageW(module, name, IMAGE_ICON, size, size, 0)));
   if (!icon) throw Error("missing icon resource " + Narrow(name));
   Clear();
-  icon_ = icon;
+  icon_ = std::move(icon);
   iconSize_ = size;
 }
 
@@ -583,7 +582,7 @@ void Picture::Draw(HDC dc, int x, int y, bool transparent) const {
   if (alpha_) {
     DrawPart(dc, x, y, 0, 0, alphaSize_.cx, alphaSize_.cy, transparent);
   } else if (icon_) {
-    DrawIconEx(dc, x, y, icon_, iconSize_, iconSize_, 0, nullptr, DI_NORMAL);
+    DrawIconEx(dc, x, y, icon_.get(), iconSize_, iconSize_, 0, nullptr, DI_NORMAL);
   } else if (bitmap_ && !bitmap_->Empty()) {
     Bitmap& b = *bitmap_;
     if (transparent)

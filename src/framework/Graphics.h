@@ -241,7 +241,7 @@ class Picture {
   // The bitmap, made (empty) when the picture holds none.
   Bitmap& GetBitmap();
   bool HasBitmap() const { return bitmap_ != nullptr; }
-  bool HasIcon() const { return icon_ != nullptr; }
+  bool HasIcon() const { return static_cast<bool>(icon_); }
   bool HasAlpha() const { return static_cast<bool>(alpha_); }
   bool Empty() const { return !icon_ && !alpha_ && (!bitmap_ || bitmap_->Empty()); }
   int Width() const;
@@ -262,7 +262,7 @@ class Picture {
 
  private:
   std::unique_ptr<Bitmap> bitmap_;
-  HICON icon_ = nullptr;
+  IconHandle icon_;
   int iconSize_ = 0;
   GdiObject<HBITMAP> alpha_;
   SIZE alphaSize_{0, 0};

@@ -12,10 +12,12 @@ namespace {
 
 // The screen's resolution in pixels per inch.
 SIZE ScreenDpi() {
-  HDC screen = GetDC(nullptr);
-  const SIZE dpi{screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96, screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96};
-  if (screen) ReleaseDC(nullptr, screen);
-  return dpi;
+  try {
+    WindowDC screen(nullptr);
+    return {GetDeviceCaps(screen.get(), LOGPIXELSX), GetDeviceCaps(screen.get(), LOGPIXELSY)};
+  } catch (const Error&) {
+    return {96, 96};  // no screen to ask: the usual resolution
+  }
 }
 
 }  // namespace
@@ -219,14 +221,14 @@ OleControl::OleControl(WinControl* parent, std::wstring name, const CLSID& clsid
   object_ = CreateFrom(clsid, fallbackModule, fromModule_);
   object_.As(ole_);
   object_.As(dispatch_);
-  site_ = new Site(this);
+  site_.reset(new Site(this));
   try {
     if (ole_) ThrowIfFailed(ole_->GetMiscStatus(DVASPECT_CONTENT, &misc_), "IOleObject::GetMiscStatus");
     const bool siteFirst = (misc_ & OLEMISC_SETCLIENTSITEFIRST) != 0;
-    if (ole_ && siteFirst) ThrowIfFailed(ole_->SetClientSite(site_), "IOleObject::SetClientSite");
+    if (ole_ && siteFirst) ThrowIfFailed(ole_->SetClientSite(site_.get()), "IOleObject::SetClientSite");
     ComPtr<IPersistStreamInit> persist;
     if (SUCCEEDED(object_.As(persist))) ThrowIfFailed(persist->InitNew(), "IPersistStreamInit::InitNew");
-    if (ole_ && !siteFirst) ThrowIfFailed(ole_->SetClientSite(site_), "IOleObject::SetClientSite");
+    if (ole_ && !siteFirst) ThrowIfFailed(ole_->SetClientSite(site_.get()), "IOleObject::SetClientSite");
     if (ole_) {
       SIZEL extent = PixelsToHimetric(16, 16);
       ole_->SetExtent(DVASPECT_CONTENT, &extent);
@@ -236,9 +238,7 @@ OleControl::OleControl(WinControl* parent, std::wstring name, const CLSID& clsid
       ole_->Close(OLECLOSE_NOSAVE);
       ole_->SetClientSite(nullptr);
     }
-    site_->Orphan();
-    site_->Release();
-    throw;
+    throw;  // the site goes with the member
   }
   // A component that is invisible at run time stays out of sight.
   if (InvisibleAtRunTime()) SetVisible(false);
@@ -252,8 +252,7 @@ OleControl::~OleControl() {
     ole_->Close(OLECLOSE_NOSAVE);
     ole_->SetClientSite(nullptr);
   }
-  site_->Orphan();
-  site_->Release();
+  site_.reset();
   inPlace_.reset();
   dispatch_.reset();
   ole_.reset();
@@ -274,7 +273,7 @@ RECT OleControl::PositionInParent() const { return BoundsRect(); }
 void OleControl::Activate() {
   if (!ole_ || InvisibleAtRunTime() || !Visible() || inPlace_ || !Parent() || !Parent()->HandleAllocated()) return;
   RECT r = PositionInParent();
-  const HRESULT hr = ole_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site_, 0, Parent()->Handle(), &r);
+  const HRESULT hr = ole_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site_.get(), 0, Parent()->Handle(), &r);
   if (FAILED(hr)) return;  // shown as it can be; nothing else depends on activation
   object_.As(inPlace_);
   if (inPlace_) inPlace_->SetObjectRects(&r, &r);

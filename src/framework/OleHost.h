@@ -66,7 +66,7 @@ class OleControl : public Control {
   ComPtr<IOleObject> ole_;
   ComPtr<IDispatch> dispatch_;
   ComPtr<IOleInPlaceObject> inPlace_;
-  Site* site_ = nullptr;
+  OrphaningRef<Site> site_;  // the client site the component holds
   DWORD misc_ = 0;
   bool fromModule_ = false;
   struct Connection {
