@@ -9,7 +9,6 @@ using zq::fw::Error;
 
 namespace {
 
-std::size_t Stride24(int w) { return ((static_cast<std::size_t>(w) * 3 + 3) / 4) * 4; }
 
 Rect Clip(Rect r, int w, int h) {
   r.left = std::max(r.left, 0);
@@ -33,7 +32,7 @@ bool StrokeTarget::OpenDirect(HBITMAP bitmap, HDC dc) {
   const int w = ds.dsBm.bmWidth, h = ds.dsBm.bmHeight < 0 ? -ds.dsBm.bmHeight : ds.dsBm.bmHeight;
   if (w <= 0 || h <= 0) return false;
   auto* bits = static_cast<std::uint8_t*>(ds.dsBm.bmBits);
-  const std::size_t stride = Stride24(w);
+  const std::size_t stride = zq::Bgr24Stride(w);
   std::uint8_t* first = bits;
   std::uint8_t* last = bits + stride * (h - 1);
   GdiFlush();
@@ -71,7 +70,7 @@ void StrokeTarget::OpenShadow(int w, int h) {
   }
   surface_.width = w;
   surface_.height = h;
-  surface_.stride = static_cast<std::ptrdiff_t>(Stride24(w));
+  surface_.stride = static_cast<std::ptrdiff_t>(zq::Bgr24Stride(w));
   direct_ = false;
 }
 
@@ -96,7 +95,7 @@ void StrokeTarget::Bind(HDC dc) {
     w = clip.right;
     h = clip.bottom;
   }
-  if (w <= 0 || h <= 0 || w > 32767 || h > 32767) throw Error("the bitmap has no usable size", E_INVALIDARG);
+  if (w <= 0 || h <= 0 || w > zq::kMaxImageSide || h > zq::kMaxImageSide) throw Error("the bitmap has no usable size", E_INVALIDARG);
   OpenShadow(w, h);
 }
 

@@ -153,7 +153,7 @@ void ConvertRow(const std::uint8_t* in, int channels, int width, std::uint8_t* o
 }
 
 void LimitResources(png_structp png) {
-  png_set_user_limits(png, kMaxSide, kMaxSide);
+  png_set_user_limits(png, zq::kMaxImageSide, zq::kMaxImageSide);
   png_set_chunk_cache_max(png, kMaxCachedChunks);
   png_set_chunk_malloc_max(png, kMaxAncillaryChunk);
 }
@@ -182,7 +182,7 @@ EncodeOptions DefaultOptions() {
 }
 
 void Encode(RowSource& image, const EncodeOptions& options, Sink& out) {
-  if (!SizeAllowed(image.width(), image.height()))
+  if (!zq::ImageSizeAllowed(image.width(), image.height()))
     throw Error("image size outside the supported range");
   WriteStruct w;
   png_set_write_fn(w.png(), &out, WriteToSink, FlushNothing);
@@ -215,7 +215,7 @@ void Decode(const std::uint8_t* data, std::size_t size, Target& target) {
   png_read_info(r.png(), r.info());
   const png_uint_32 w = png_get_image_width(r.png(), r.info());
   const png_uint_32 h = png_get_image_height(r.png(), r.info());
-  if (!SizeAllowed(w, h)) throw Error("image size outside the supported range");
+  if (!zq::ImageSizeAllowed(w, h)) throw Error("image size outside the supported range");
   const int passes = NormaliseFormat(r.png(), r.info());
   const int channels = png_get_channels(r.png(), r.info());
   const std::size_t rowBytes = png_get_rowbytes(r.png(), r.info());

@@ -11,14 +11,11 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "Pixels.h"
+
 namespace zanpng {
 
-inline constexpr int kMaxSide = 32767;
-inline constexpr std::int64_t kMaxPixels = 16 * 1024 * 1024;
-
-inline bool SizeAllowed(std::int64_t w, std::int64_t h) {
-  return w >= 1 && h >= 1 && w <= kMaxSide && h <= kMaxSide && w * h <= kMaxPixels;
-}
+// Sizes beyond zq::ImageSizeAllowed are refused, on encoding and on decoding.
 
 struct Error : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -52,11 +49,7 @@ class MemoryRows final : public RowSource {
   int height_;
 };
 
-struct Rows {
-  std::uint8_t* top = nullptr;
-  std::ptrdiff_t stride = 0;
-  std::uint8_t* Row(int y) const { return top + stride * y; }
-};
+using Rows = zq::Bgr24View;
 
 // zlib and filter settings of the encoder. Filters are libpng's PNG_FILTER_* mask, or
 // kFiltersByRow: no filter for rows of flat drawing (at least half of their pixels equal to

@@ -12,11 +12,7 @@
 
 namespace {
 
-static_assert(ZANPNG_MAX_SIDE == zanpng::kMaxSide && ZANPNG_MAX_PIXELS == zanpng::kMaxPixels);
-
-constexpr std::size_t Stride24(int width) {
-  return ((static_cast<std::size_t>(width) * 3 + 3) / 4) * 4;
-}
+static_assert(ZANPNG_MAX_SIDE == zq::kMaxImageSide && ZANPNG_MAX_PIXELS == zq::kMaxImagePixels);
 
 // The PNG bytes grow in one block on the process heap; the record hands it to the caller and
 // ZanPng_FreePng gives it back.
@@ -99,8 +95,8 @@ class BitmapBands final : public zanpng::RowSource {
       throw zanpng::Error("not a bitmap");
     width_ = bm.bmWidth;
     height_ = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
-    if (!zanpng::SizeAllowed(width_, height_)) throw zanpng::Error("bitmap size out of range");
-    stride_ = Stride24(width_);
+    if (!zq::ImageSizeAllowed(width_, height_)) throw zanpng::Error("bitmap size out of range");
+    stride_ = zq::Bgr24Stride(width_);
     bandRows_ = static_cast<int>(std::max<std::size_t>(1, kBandBytes / stride_));
     band_.resize(stride_ * static_cast<std::size_t>(std::min(bandRows_, height_)));
   }
@@ -156,8 +152,8 @@ class DibTarget final : public zanpng::Target {
     void* bits = nullptr;
     bitmap_ = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (!bitmap_ || !bits) throw zanpng::Error("CreateDIBSection failed");
-    const auto stride = static_cast<std::ptrdiff_t>(Stride24(width));
-    return {static_cast<std::uint8_t*>(bits) + stride * (height - 1), -stride};
+    const auto stride = static_cast<std::ptrdiff_t>(zq::Bgr24Stride(width));
+    return {static_cast<std::uint8_t*>(bits) + stride * (height - 1), -stride, width, height};
   }
 
   HBITMAP Release() {
@@ -186,7 +182,7 @@ extern "C" int WINAPI ZanPng_Bitmap2Png(HBITMAP bitmap, ZANPNG_BUFFER* buffer) {
   try {
     BitmapBands source(bitmap);
     // Memo drawings compress to a few percent of their pixels; start there and grow.
-    HeapSink sink(Stride24(source.width()) * source.height() / 16 + 4096);
+    HeapSink sink(zq::Bgr24Stride(source.width()) * source.height() / 16 + 4096);
     zanpng::Encode(source, zanpng::DefaultOptions(), sink);
     sink.HandTo(buffer);
     return 1;

@@ -34,7 +34,7 @@ std::wstring VerbName() {
 // A window size from a stream: 0 to the largest side a drawing may have (beyond it a window
 // is of no use, and GDI's coordinates end near there).
 long WindowExtent(long v) {
-  if (v < 0 || v > kMaxDrawSide) throw fw::Error("the stored window size is out of range", E_INVALIDARG);
+  if (v < 0 || v > kMaxImageSide) throw fw::Error("the stored window size is out of range", E_INVALIDARG);
   return v;
 }
 

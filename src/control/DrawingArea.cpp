@@ -15,15 +15,14 @@ const wchar_t kAreaTooLarge[] =
 
 namespace {
 
-bool AreaAllowed(long long w, long long h) {
-  return w >= 0 && h >= 0 && w <= kMaxDrawSide && h <= kMaxDrawSide && w * h <= kMaxDrawPixels;
-}
+// A drawing may also be empty (0 wide or high), as it is before the host sizes it.
+bool AreaAllowed(long long w, long long h) { return w == 0 || h == 0 ? w >= 0 && h >= 0 : ImageSizeAllowed(w, h); }
 
 // The largest part of a w x h panel that a drawing may cover (from its top-left corner).
 SIZE AllowedArea(int w, int h) {
-  w = std::clamp(w, 0, kMaxDrawSide);
-  h = std::clamp(h, 0, kMaxDrawSide);
-  if (w > 0 && static_cast<long long>(w) * h > kMaxDrawPixels) h = static_cast<int>(kMaxDrawPixels / w);
+  w = std::clamp(w, 0, kMaxImageSide);
+  h = std::clamp(h, 0, kMaxImageSide);
+  if (w > 0 && static_cast<long long>(w) * h > kMaxImagePixels) h = static_cast<int>(kMaxImagePixels / w);
   return {w, h};
 }
 
@@ -70,7 +69,7 @@ long TZanQuilmoAx4::Get_DrawAreaHeight() const { return imgDraw->Height(); }
 // any other failure (memory, say) with the area-size message. Nothing changed then.
 void TZanQuilmoAx4::SetAreaSide(long value, bool width) {
   if (!ManualArea() || value <= 0) return;
-  if (value > kMaxDrawSide) throw fw::Error(fw::Narrow(kAreaTooLarge), E_INVALIDARG);
+  if (value > kMaxImageSide) throw fw::Error(fw::Narrow(kAreaTooLarge), E_INVALIDARG);
   const int v = static_cast<int>(value);
   if (v == (width ? Get_DrawAreaWidth() : Get_DrawAreaHeight()) &&
       v == (width ? DrawBitmap().Width() : DrawBitmap().Height()))

@@ -12,10 +12,10 @@
 //   ../drawing/ToolActions.cpp   what bucket, text, shape and placement do on the drawing
 //   ../image/UndoHistory.cpp     snapshots, undo, refreshing and whitening the layers
 //
-// Drawing size. A drawing area is at most kMaxDrawSide pixels a side and kMaxDrawPixels
-// pixels in all (4096 x 4096): the drawing, the background, four history bitmaps and,
-// while the area changes size, a second copy of each must fit into a 32-bit process. At
-// the largest size that is 6 x 48 MiB held and as much again for a moment.
+// Drawing size. A drawing area is at most the system's image size (Pixels.h: 32767 pixels a
+// side, 4096 x 4096 in all): the drawing, the background, four history bitmaps and, while
+// the area changes size, a second copy of each must fit into a 32-bit process. At the
+// largest size that is 6 x 48 MiB held and as much again for a moment.
 #pragma once
 
 #include <memory>
@@ -25,9 +25,6 @@
 #include "ZanQuilmoForm.h"
 
 namespace zq {
-
-inline constexpr int kMaxDrawSide = 32767;
-inline constexpr long long kMaxDrawPixels = 4096LL * 4096LL;
 
 // The message of a failed drawing-area height change.
 extern const wchar_t kAreaSizeError[];

@@ -52,7 +52,6 @@ FontState DefaultFont() {
 
 namespace {
 
-std::size_t Stride24(int width) { return ((static_cast<std::size_t>(width) * 3 + 3) / 4) * 4; }
 
 BITMAPINFO Info24(int width, int height) {
   BITMAPINFO bi{};
@@ -66,7 +65,7 @@ BITMAPINFO Info24(int width, int height) {
 }
 
 GdiObject<HBITMAP> NewSection(int width, int height, void** bits) {
-  if (width < 0 || height < 0 || width > Bitmap::kMaxSide || height > Bitmap::kMaxSide)
+  if (width < 0 || height < 0 || width > kMaxImageSide || height > kMaxImageSide)
     throw Error("bitmap size out of range");
   BITMAPINFO bi = Info24(width, height);
   GdiObject<HBITMAP> dib(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, bits, nullptr, 0));
@@ -305,7 +304,7 @@ void Bitmap::SetSize(int w, int h) { Apply(PrepareSize(w, h)); }
 Bitmap::PreparedSize Bitmap::PrepareSize(int w, int h) const {
   PreparedSize p;
   if (w == width_ && h == height_) return p;
-  if (w < 0 || h < 0 || w > kMaxSide || h > kMaxSide) throw Error("bitmap size out of range");
+  if (w < 0 || h < 0 || w > kMaxImageSide || h > kMaxImageSide) throw Error("bitmap size out of range");
   p.change_ = true;
   p.width_ = w;
   p.height_ = h;
@@ -371,13 +370,12 @@ void Bitmap::Adopt(HBITMAP bitmap) {
 
 void Bitmap::Dormant() { canvas_->FreeHandle(); }
 
-std::uint8_t* Bitmap::Row(int y) {
-  if (!bits_ || y < 0 || y >= height_) return nullptr;
-  GdiFlush();
-  return static_cast<std::uint8_t*>(bits_) + Stride24(width_) * static_cast<std::size_t>(height_ - 1 - y);
+zq::Bgr24View Bitmap::View() {
+  if (!bits_ || width_ <= 0 || height_ <= 0) return {};
+  GdiFlush();  // what GDI drew is in the bits
+  const auto stride = static_cast<std::ptrdiff_t>(zq::Bgr24Stride(width_));
+  return {static_cast<std::uint8_t*>(bits_) + stride * (height_ - 1), -stride, width_, height_};
 }
-
-std::ptrdiff_t Bitmap::RowStride() const { return -static_cast<std::ptrdiff_t>(Stride24(width_)); }
 
 void Bitmap::Assign(const Bitmap& other) {
   if (&other == this) return;
@@ -430,7 +428,7 @@ void Bitmap::LoadFromResource(HINSTANCE module, const wchar_t* name) {
 }
 
 std::vector<std::uint8_t> Bitmap::ToBmp() const {
-  const std::size_t stride = Stride24(width_);
+  const std::size_t stride = zq::Bgr24Stride(width_);
   const std::size_t image = stride * static_cast<std::size_t>(height_);
   BITMAPFILEHEADER fh{};
   BITMAPINFOHEADER ih = Info24(width_, height_).bmiHeader;
@@ -453,11 +451,12 @@ void Bitmap::FromBmp(const std::vector<std::uint8_t>& bmp) {
   std::memcpy(&fh, bmp.data(), sizeof fh);
   std::memcpy(&ih, bmp.data() + sizeof fh, sizeof ih);
   if (fh.bfType != 0x4D42 || ih.biSize < sizeof ih || ih.biBitCount != 24 || ih.biCompression != BI_RGB ||
-      ih.biPlanes != 1 || ih.biWidth < 0 || ih.biWidth > kMaxSide || ih.biHeight < -kMaxSide || ih.biHeight > kMaxSide)
+      ih.biPlanes != 1 || ih.biWidth < 0 || ih.biWidth > kMaxImageSide || ih.biHeight < -kMaxImageSide ||
+      ih.biHeight > kMaxImageSide)
     throw Error("not a 24-bit bitmap of an allowed size");
   const int w = ih.biWidth, h = ih.biHeight < 0 ? -ih.biHeight : ih.biHeight;
-  if (static_cast<long long>(w) * h > 4096LL * 4096LL) throw Error("the bitmap is too large");
-  const std::size_t stride = Stride24(w), image = stride * static_cast<std::size_t>(h);
+  if (w > 0 && h > 0 && !ImageSizeAllowed(w, h)) throw Error("the bitmap is too large");
+  const std::size_t stride = zq::Bgr24Stride(w), image = stride * static_cast<std::size_t>(h);
   if (fh.bfOffBits < sizeof fh + ih.biSize || fh.bfOffBits > bmp.size() || bmp.size() - fh.bfOffBits < image)
     throw Error("the bitmap is cut short");
   if (w == 0 || h == 0) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "Gdi.h"
+#include "Pixels.h"
 
 namespace zq::fw {
 
@@ -145,8 +146,8 @@ class CanvasLock {
 
 class Bitmap {
  public:
-  // Width and height at most this; larger sizes are refused with Error.
-  static constexpr int kMaxSide = 32767;
+  // Width and height at most zq::kMaxImageSide (Pixels.h); larger sizes are refused with
+  // Error.
 
   Bitmap();
   Bitmap(int width, int height);
@@ -201,9 +202,9 @@ class Bitmap {
   // Releases the device context, keeping the pixels.
   void Dormant();
 
-  // Pixel access: rows top to bottom (the section is bottom-up, so the stride is negative).
-  std::uint8_t* Row(int y);
-  std::ptrdiff_t RowStride() const;
+  // The pixels, rows top to bottom (the section is bottom-up, so the stride is negative);
+  // empty for an empty bitmap. Valid until the bitmap changes size.
+  zq::Bgr24View View();
 
   // Becomes a copy of `other` (size and pixels).
   void Assign(const Bitmap& other);

@@ -1,6 +1,4 @@
-// 24-bit pixel buffers as the platform's device-independent bitmaps hold them: three bytes
-// per pixel in the order blue, green, red; rows padded to a multiple of four bytes. A view's
-// stride may be negative, so a bottom-up bitmap is seen top row first.
+// An owning 24-bit image (the pixel format and the view are Pixels.h's).
 #pragma once
 
 #include <cstddef>
@@ -8,34 +6,9 @@
 #include <optional>
 #include <vector>
 
+#include "Pixels.h"
+
 namespace zq {
-
-// Limits of every image this system creates or decodes. A side stays within what window
-// and mouse coordinates can address (signed 16 bits); the pixel count keeps one 24-bit
-// bitmap at 48 MiB, so that the drawing, its background and the four history bitmaps fit
-// in the address space of a 32-bit process together with a decoder's working memory.
-inline constexpr int kMaxImageSide = 32767;
-inline constexpr std::int64_t kMaxImagePixels = 16 * 1024 * 1024;
-
-// True when width x height is a size this system accepts (both sides at least 1).
-constexpr bool ImageSizeAllowed(std::int64_t width, std::int64_t height) {
-  return width >= 1 && height >= 1 && width <= kMaxImageSide && height <= kMaxImageSide &&
-         width * height <= kMaxImagePixels;
-}
-
-// Bytes in one row of a 24-bit bitmap of this width (padded to four).
-constexpr std::size_t Bgr24Stride(int width) {
-  return ((static_cast<std::size_t>(width) * 3 + 3) / 4) * 4;
-}
-
-struct Bgr24View {
-  std::uint8_t* data = nullptr;  // first byte of the top row
-  std::ptrdiff_t stride = 0;     // bytes from one row to the next one below
-  int width = 0;
-  int height = 0;
-
-  std::uint8_t* Row(int y) const { return data + stride * y; }
-};
 
 // An owning, top-down 24-bit image.
 class Bgr24Image {

@@ -39,15 +39,17 @@ struct Hosted {
 // A bitmap filled with deterministic noise.
 void Noise(Bitmap& b, unsigned seed) {
   std::mt19937 rng(seed);
+  const zq::Bgr24View v = b.View();
   for (int y = 0; y < b.Height(); ++y) {
-    std::uint8_t* row = b.Row(y);
+    std::uint8_t* row = v.Row(y);
     for (int x = 0; x < b.Width() * 3; ++x) row[x] = static_cast<std::uint8_t>(rng());
   }
 }
 
 std::vector<std::uint8_t> Pixels(Bitmap& b) {
   std::vector<std::uint8_t> out;
-  for (int y = 0; y < b.Height(); ++y) out.insert(out.end(), b.Row(y), b.Row(y) + b.Width() * 3);
+  const zq::Bgr24View v = b.View();
+  for (int y = 0; y < b.Height(); ++y) out.insert(out.end(), v.Row(y), v.Row(y) + b.Width() * 3);
   return out;
 }
 
@@ -107,7 +109,7 @@ TEST(Bitmap, ResizingKeepsTheTopLeftAndGrowsWhite) {
   EXPECT_EQ(b.BitsPerPixel(), 24);
   for (int y = 0; y < 50; ++y)
     for (int x = 0; x < 60; ++x) {
-      const std::uint8_t* p = b.Row(y) + 3 * x;
+      const std::uint8_t* p = b.View().Px(x, y);
       if (x < 40 && y < 30) {
         ASSERT_EQ(0, std::memcmp(p, &before[(std::size_t(y) * 40 + x) * 3], 3)) << x << "," << y;
       } else {
@@ -118,7 +120,7 @@ TEST(Bitmap, ResizingKeepsTheTopLeftAndGrowsWhite) {
   b.SetSize(10, 10);
   b.SetSize(40, 30);
   EXPECT_EQ(b.GetCanvas().Pixel(20, 20), 0xFFFFFFu);
-  EXPECT_EQ(0, std::memcmp(b.Row(5), &before[5 * 40 * 3], 30));
+  EXPECT_EQ(0, std::memcmp(b.View().Row(5), &before[5 * 40 * 3], 30));
   // The brush colour fills what is added.
   b.GetCanvas().Brush().color = RGB(10, 20, 30);
   b.SetWidth(41);
@@ -129,7 +131,7 @@ TEST(Bitmap, ARefusedSizeChangesNothing) {
   Bitmap b(20, 10);
   Noise(b, 2);
   const auto before = Pixels(b);
-  EXPECT_THROW(b.SetSize(Bitmap::kMaxSide + 1, 10), Error);
+  EXPECT_THROW(b.SetSize(zq::kMaxImageSide + 1, 10), Error);
   EXPECT_THROW(b.SetSize(-1, 10), Error);
   EXPECT_EQ(b.Width(), 20);
   EXPECT_EQ(Pixels(b), before);

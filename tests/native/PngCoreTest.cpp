@@ -79,7 +79,7 @@ TEST(PngCore, DecodesPngSuiteAndFailsCleanlyOnEverythingBroken) {
 
 TEST(PngCore, RefusesSizesBeyondTheLimits) {
   EXPECT_TRUE(Decode(BlackPng(3, 2)));
-  EXPECT_FALSE(Decode(BlackPng(zanpng::kMaxSide + 1, 1)));
+  EXPECT_FALSE(Decode(BlackPng(zq::kMaxImageSide + 1, 1)));
   EXPECT_FALSE(Decode(BlackPng(4097, 4097)));
   EXPECT_FALSE(Decode(BlackPng(0xFFFFFFFF, 1)));
 }

@@ -22,15 +22,11 @@
 #include <memory>
 #include <vector>
 
+#include "Pixels.h"
+
 namespace zpb {
 
-struct Surface {
-  std::uint8_t* data = nullptr;  // first byte of the top row
-  std::ptrdiff_t stride = 0;
-  int width = 0;
-  int height = 0;
-  std::uint8_t* Px(int x, int y) const { return data + stride * y + 3 * x; }
-};
+using Surface = zq::Bgr24View;
 
 struct Rect {
   int left = 0, top = 0, right = 0, bottom = 0;  // right and bottom exclusive
