@@ -42,15 +42,37 @@ std::wstring ShortIfBlank(const std::wstring& path) {
   return std::wstring(buf.data(), n);
 }
 
+// The type library as the module holds it: its identity, version, locale and system kind,
+// or the registration's when the library cannot be read.
+struct LibraryAttributes {
+  GUID libid;
+  WORD major, minor;
+  LCID lcid = LOCALE_NEUTRAL;
+  SYSKIND kind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
+};
+LibraryAttributes AttributesOf(ITypeLib* lib, const ControlRegistration& r) {
+  LibraryAttributes a{r.libid, r.major, r.minor};
+  TLIBATTR* attr = nullptr;
+  if (lib && SUCCEEDED(lib->GetLibAttr(&attr)) && attr) {
+    a = {attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind};
+    lib->ReleaseTLibAttr(attr);
+  }
+  return a;
+}
+
 }  // namespace
 
 void RegisterControl(HMODULE module, const ControlRegistration& r) {
   const std::wstring path = ModulePath(module);
+  // The class's Version and TypeLib entries name the library the module holds.
+  LibraryAttributes lib;
   {
-    ComPtr<ITypeLib> lib = LoadModuleTypeLib(module);
+    ComPtr<ITypeLib> loaded = LoadModuleTypeLib(module);
     std::wstring dir = path.substr(0, path.find_last_of(L"\\/"));
-    const HRESULT hr = RegisterTypeLib(lib.get(), const_cast<LPOLESTR>(path.c_str()), const_cast<LPOLESTR>(dir.c_str()));
+    const HRESULT hr =
+        RegisterTypeLib(loaded.get(), const_cast<LPOLESTR>(path.c_str()), const_cast<LPOLESTR>(dir.c_str()));
     if (FAILED(hr)) throw Error("RegisterTypeLib failed", hr);
+    lib = AttributesOf(loaded.get(), r);
   }
   const std::wstring c = L"CLSID\\" + GuidText(r.clsid);
   Write(c, r.description);
@@ -60,9 +82,9 @@ void RegisterControl(HMODULE module, const ControlRegistration& r) {
   Write(r.progId + L"\\Clsid", GuidText(r.clsid));
   Write(c + L"\\ProgID", r.progId);
   wchar_t version[32];
-  swprintf(version, 32, L"%d.%d", r.major, r.minor);
+  swprintf(version, 32, L"%d.%d", lib.major, lib.minor);
   Write(c + L"\\Version", version);
-  Write(c + L"\\TypeLib", GuidText(r.libid));
+  Write(c + L"\\TypeLib", GuidText(lib.libid));
   Write(c + L"\\MiscStatus", L"0");
   Write(c + L"\\MiscStatus\\1", std::to_wstring(r.miscStatus));
   if (r.toolboxBitmap) Write(c + L"\\ToolboxBitmap32", path + L"," + std::to_wstring(r.toolboxBitmap));
@@ -75,28 +97,16 @@ void RegisterControl(HMODULE module, const ControlRegistration& r) {
 
 void UnregisterControl(HMODULE module, const ControlRegistration& r) {
   // The type library as it was registered: its own version, locale and system kind.
-  GUID libid = r.libid;
-  WORD major = r.major, minor = r.minor;
-  LCID lcid = LOCALE_NEUTRAL;
-  SYSKIND kind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
+  LibraryAttributes lib{r.libid, r.major, r.minor};
   try {
-    ComPtr<ITypeLib> lib = LoadModuleTypeLib(module);
-    TLIBATTR* attr = nullptr;
-    if (lib && SUCCEEDED(lib->GetLibAttr(&attr)) && attr) {
-      libid = attr->guid;
-      major = attr->wMajorVerNum;
-      minor = attr->wMinorVerNum;
-      lcid = attr->lcid;
-      kind = attr->syskind;
-      lib->ReleaseTLibAttr(attr);
-    }
+    lib = AttributesOf(LoadModuleTypeLib(module).get(), r);
   } catch (...) {
     // Without the library's own attributes, the registration's are used.
   }
   using UnRegister = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
   if (HMODULE oleaut = GetModuleHandleW(L"OLEAUT32.DLL")) {
     if (auto fn = reinterpret_cast<UnRegister>(reinterpret_cast<void*>(GetProcAddress(oleaut, "UnRegisterTypeLib"))))
-      fn(libid, major, minor, lcid, kind);
+      fn(lib.libid, lib.major, lib.minor, lib.lcid, lib.kind);
   }
   const std::wstring c = L"CLSID\\" + GuidText(r.clsid);
   const std::wstring keys[] = {c + L"\\Verb\\0", c + L"\\Verb", c + L"\\Control", c + L"\\ToolboxBitmap32",

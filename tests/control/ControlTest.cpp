@@ -235,6 +235,24 @@ TEST_F(ControlTest, UnregisteredCompanionsComeFromTheModulesBesideTheControl) {
   for (const char* v : {"ZQ_PBRUSH_OCX", "ZQ_TABLET_OCX"}) ASSERT_EQ(S_OK, ServerEntry(v, "DllRegisterServer")());
 }
 
+TEST_F(ControlTest, TheBorderStyleSetterBindsTheTabletAgainAlsoWhenTheStyleStays) {
+  Hosted h;
+  Probe& ax = *h.ax;
+  auto inject = reinterpret_cast<ZanTablet_InjectPacket_t>(reinterpret_cast<void*>(
+      GetProcAddress(LoadLibraryW(zqtest::EnvDir("ZQ_TABLET_OCX").c_str()), "ZanTablet_InjectPacket")));
+  ASSERT_TRUE(inject);
+  ZANTABLET_PACKET away{};
+  away.size = sizeof away;
+  away.kind = ZANTABLET_PROXIMITY;
+  auto bound = [&](HWND w) { return inject(w, &away) == 1; };
+  ASSERT_TRUE(bound(ax.scrbxImg->Handle()));
+  ax.ZanTCtl->AttachWindow(h.host.hwnd());  // something took the tablet elsewhere
+  ASSERT_FALSE(bound(ax.scrbxImg->Handle()));
+  ax.Set_AxBorderStyle(ax.Get_AxBorderStyle());
+  EXPECT_TRUE(bound(ax.scrbxImg->Handle())) << "bound to the scroll box again";
+  zqtest::Pump();
+}
+
 TEST_F(ControlTest, AFailingComponentCallBecomesAnException) {
   Hosted h;
   try {
