@@ -244,7 +244,7 @@ class Bitmap::BitmapCanvas final : public Canvas {
     if (!dc) return;
     if (oldBitmap_) SelectObject(dc, oldBitmap_);
     oldBitmap_ = nullptr;
-    DeleteDC(dc);
+    memoryDc_.reset();
     CountHandle(-1);
   }
   // The section changed: select the new one if there is a device context.
@@ -257,15 +257,16 @@ class Bitmap::BitmapCanvas final : public Canvas {
  protected:
   bool SurfaceEmpty() const override { return owner_.Empty(); }
   HDC CreateHandle() override {
-    HDC dc = CreateCompatibleDC(nullptr);
-    CheckWin32(dc != nullptr, "CreateCompatibleDC");
+    memoryDc_.reset(CreateCompatibleDC(nullptr));
+    CheckWin32(static_cast<bool>(memoryDc_), "CreateCompatibleDC");
     CountHandle(1);
-    if (owner_.dib_) oldBitmap_ = SelectObject(dc, owner_.dib_.get());
-    return dc;
+    if (owner_.dib_) oldBitmap_ = SelectObject(memoryDc_.get(), owner_.dib_.get());
+    return memoryDc_.get();
   }
 
  private:
   Bitmap& owner_;
+  OwnedHandle<HDC, &DeleteDC> memoryDc_;  // the canvas's handle while it has one
   HGDIOBJ oldBitmap_ = nullptr;
 };
 
