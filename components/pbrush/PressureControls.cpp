@@ -49,8 +49,8 @@ bool ReadPicture(IPictureDisp* disp, Pixels& out) {
   BITMAP bm{};
   if (GetObjectW(bitmap, sizeof bm, &bm) < static_cast<int>(sizeof bm) || bm.bmWidth <= 0 || bm.bmHeight == 0) return false;
   const int w = bm.bmWidth, h = std::abs(static_cast<int>(bm.bmHeight));
-  if (static_cast<long long>(w) * h > 16LL * 1024 * 1024) return false;
-  const std::size_t stride = ((static_cast<std::size_t>(w) * 3 + 3) / 4) * 4;
+  if (!zq::ImageSizeAllowed(w, h)) return false;
+  const std::size_t stride = zq::Bgr24Stride(w);
   out.bgr.assign(stride * h, 0);
   BITMAPINFO bi{};
   bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};

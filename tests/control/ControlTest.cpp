@@ -439,7 +439,11 @@ TEST_F(ControlTest, UndoGoesBackOneSnapshotThenHasNothingLeft) {
   EXPECT_TRUE(ax.sbtnUndo->Enabled()) << "a snapshot enables undo";
   Mark(ax.DrawBitmap(), 6, 6, 0x00FF00);
   ax.TakeUndoSnapshot();
+  int modified = 0;
+  ax.OnModified = [&](fw::Control&) { ++modified; };
   ax.sbtnUndoClick(ax.sbtnUndo);
+  EXPECT_EQ(1, modified) << "undo changes the drawing: the control is modified";
+  ax.OnModified = nullptr;
   EXPECT_EQ(0x0000FFu, At(ax.DrawBitmap(), 5, 5));
   EXPECT_EQ(0xFFFFFFu, At(ax.DrawBitmap(), 6, 6)) << "the last step is undone";
   EXPECT_FALSE(ax.sbtnUndo->Enabled());
