@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "Gdi.h"
+#include "Geometry.h"
 
 namespace zq {
 
@@ -26,9 +27,8 @@ inline constexpr std::uint8_t kPhaseTabletPen = 2;
 inline constexpr std::uint8_t kPhaseTabletEraser = 3;
 inline constexpr std::uint8_t kPhaseMouseDrag = 4;
 
-struct DragPoint {
-  int x = 0, y = 0;
-};
+// A position in the drawing (pixels).
+using DragPoint = IntPoint;
 
 struct DrawingState {
   std::uint8_t StrokePhase = 0;   // 0 idle, 1 a release is handled, 2 / 3 tablet pen / eraser, 4 mouse drag

@@ -1,5 +1,5 @@
 // TZanQuilmoAx4: what ties the control to its host besides the picture: the border style,
-// the drawing switch, the container's event sink and the class-level accessors.
+// the drawing switch, the keys, the container's event sink and the class-level accessors.
 #include "ZanQuilmo4_TLB.h"
 #include "ZanQuilmoImpl.h"
 
@@ -33,6 +33,17 @@ void TZanQuilmoAx4::Set_AxBorderStyle(long value) {
   // bound to the new one (also when the style stays, as a host may call this to rebind).
   SetBorderStyle(style);
   AttachTablet();
+}
+
+// With the text tool Escape is the form's: neither the text box nor the host sees it.
+void TZanQuilmoAx4::ActiveFormKeyDown(Control&, WORD& key, ShiftState) {
+  if (CurrentTool == kToolText && key == VK_ESCAPE) key = 0;
+}
+
+// The text box takes typing only with the text tool; Enter is a line break there.
+void TZanQuilmoAx4::memTextKeyPress(Control&, wchar_t& key) {
+  if (CurrentTool != kToolText) key = 0;
+  else if (key == L'\r') key = L'\n';
 }
 
 void TZanQuilmoAx4::EventSinkChanged(IUnknown* sink) {

@@ -19,6 +19,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "Com.h"
 #include "DrawingState.h"
@@ -211,13 +213,27 @@ class TZanQuilmoAx4 : public ZanQuilmoForm, public DrawingState {
   };
   void EndStroke(StrokeEnd::History history, StrokeEnd::Source source, StrokeEnd::Pen pen) noexcept;
 
-  // The other tools' work on the drawing.
-  void BucketFill(int x, int y);
-  void BeginTextDrag(int x, int y);
-  void TextDragMove(int x, int y);
-  void FinishTextDrag(int x, int y);
+  // Shapes and the rubber band.
+  void DrawFigure(int kind, int setup, DragPoint a, DragPoint b);
+  // Shows the part of the drawing a figure changed (its bounds and the pen's width around).
+  void ShowDrawingChange(RECT bounds, int penWidth);
+  // The band of a drag moves to `p` (the old one removed first); EndRubberBand removes it.
+  void MoveRubberBand(int kind, DragPoint p);
+  void EndRubberBand(int kind);
+  DragPoint ShapePoint(ShiftState shift, int x, int y) const;
   void ShapeDragMove(ShiftState shift, int x, int y);
   void FinishShapeDrag(ShiftState shift, int x, int y);
+  // The bucket and the text.
+  void BucketFill(int x, int y);
+  // False when there is no text to place (then no drag starts).
+  bool BeginTextDrag(int x, int y);
+  DragPoint TextBoxPoint(std::size_t lines, int x, int y) const;
+  void TextDragMove(int x, int y);
+  void FinishTextDrag(int x, int y);
+  void DrawTextBlock(int left, int top, int height, const std::vector<std::wstring>& lines);
+  // Keys of the form and characters of the text box.
+  void ActiveFormKeyDown(Control& sender, WORD& key, ShiftState shift) override;
+  void memTextKeyPress(Control& sender, wchar_t& key) override;
   void PlacementMove(int x, int y);
   int PasteImage(int x, int y, int mode);
   fw::Bitmap& TextureBitmap() { return imgTexture->GetPicture().GetBitmap(); }
@@ -243,6 +259,7 @@ class TZanQuilmoAx4 : public ZanQuilmoForm, public DrawingState {
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   int snapshots_ = 0;
   bool strokeErases_ = false;  // the stroke in progress goes to the eraser (chosen at its first point)
+  bool bandShown_ = false;     // a rubber band is in the drawing now
 };
 
 }  // namespace zq

@@ -70,13 +70,12 @@ void TZanQuilmoAx4::imgDrawMouseDown(Control&, MouseButton, ShiftState, int x, i
       TakeUndoSnapshot();
       break;
     case kToolText:
-      StrokePhase = kPhaseMouseDrag;
-      BeginTextDrag(x, y);
-      DragAnchor = DragLast = {x, y};
+      if (BeginTextDrag(x, y)) StrokePhase = kPhaseMouseDrag;
       break;
     case kToolShape:
       StrokePhase = kPhaseMouseDrag;
       DragAnchor = DragLast = {x, y};
+      bandShown_ = false;
       break;
     case kToolPlacement:
       if (PasteImage(x, y, 1) == 0)

@@ -37,41 +37,4 @@ void TZanQuilmoAx4::DrawStrokePoint(long x, long y, long pressure, long extra, b
   }
 }
 
-void TZanQuilmoAx4::SetupPen(int setup) {
-  fw::Canvas& c = imgDraw->GetCanvas();
-  fw::CanvasLock lock(c);
-  fw::PenState& pen = c.Pen();
-  fw::BrushState& brush = c.Brush();
-  pen.style = fw::PenStyle::Solid;
-  pen.mode = fw::PenMode::Copy;
-  switch (setup) {
-    case 1:  // filled
-      pen.color = PenColor;
-      pen.width = 1;
-      brush.style = fw::BrushStyle::Solid;
-      brush.color = PenColor;
-      break;
-    case 2:  // frame, white inside
-      pen.color = PenColor;
-      pen.width = PenWidth;
-      brush.style = fw::BrushStyle::Solid;
-      brush.color = BackColor;
-      break;
-    case 3:  // frame, the inside left alone
-      pen.color = PenColor;
-      pen.width = PenWidth;
-      brush.style = fw::BrushStyle::Clear;
-      break;
-    case 4:  // the rubber band: dotted, inverting
-      pen.style = fw::PenStyle::Dot;
-      pen.mode = fw::PenMode::Xor;
-      pen.color = BackColor;
-      pen.width = 1;
-      brush.style = fw::BrushStyle::Clear;
-      break;
-    default:
-      break;
-  }
-}
-
 }  // namespace zq

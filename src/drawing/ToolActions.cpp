@@ -1,21 +1,10 @@
-// TZanQuilmoAx4: what the bucket, text, shape and placement tools do on the drawing. The
-// pointer handlers run these tools' state (phases, drag anchors, undo steps); painting
-// fills, text blocks and figures, and placing a loaded image, are not part of this version:
-// these entry points change nothing on the drawing yet.
+// TZanQuilmoAx4: placing a loaded image on the drawing. The pointer handlers run the
+// placement's state; loading images and placing them are not part of this version yet.
 #include "ZanQuilmoImpl.h"
 
 namespace zq {
 
 const wchar_t kPasteError[] = L"画像の貼付中にエラーが発生しました。";
-
-void TZanQuilmoAx4::BucketFill(int, int) {}
-
-void TZanQuilmoAx4::BeginTextDrag(int, int) {}
-void TZanQuilmoAx4::TextDragMove(int x, int y) { DragLast = {x, y}; }
-void TZanQuilmoAx4::FinishTextDrag(int, int) {}
-
-void TZanQuilmoAx4::ShapeDragMove(ShiftState, int x, int y) { DragLast = {x, y}; }
-void TZanQuilmoAx4::FinishShapeDrag(ShiftState, int, int) {}
 
 void TZanQuilmoAx4::PlacementMove(int x, int y) { DragLast = {x, y}; }
 
