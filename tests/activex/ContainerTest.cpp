@@ -247,6 +247,90 @@ TEST(Container, ASavedMemoComesBackInEitherAlignmentInPlaceBeforeOrAfterTheLoad)
   }
 }
 
+// Where the other tools are on the form: tool buttons, shape kinds (rectangle, rounded
+// rectangle, ellipse, triangle, line from the left), fill styles, the text box.
+POINT ToolButton(int left) { return {1 + left + 16, 2 + 6 + 16}; }
+POINT ShapeButton(int i) { return {292 + 8 + 36 * i + 16, 2 + 7 + 16}; }
+POINT FillButton(int i) { return {487 + 7 + 36 * i + 16, 2 + 7 + 16}; }
+constexpr POINT kTextBox{292 + 1 + 100, 2 + 1 + 20};
+
+// Hands a key to the control as a container's message loop does: TranslateAccelerator first.
+HRESULT ContainerKey(IOleInPlaceActiveObject* active, UINT message, WPARAM key) {
+  MSG m{GetFocus(), message, key, 0, 0, {0, 0}};
+  const HRESULT hr = active->TranslateAccelerator(&m);
+  zqtest::Pump();
+  return hr;
+}
+std::wstring FocusedText() {
+  wchar_t text[256] = L"";
+  GetWindowTextW(GetFocus(), text, 256);
+  return text;
+}
+
+TEST(Container, ShapesFillAndTextDrawnWithTheMouseAndTheKeyboard) {
+  zqtest::HostWindow host(840, 640, L"ZanQuilmo4 tools");
+  Contained c;
+  ASSERT_NO_FATAL_FAILURE(Contain(host.hwnd(), 10, 10, 820, 620, c));
+  const HWND form = c.form;
+  auto click = [&](POINT p) {
+    zqtest::Click(form, p.x, p.y);
+    zqtest::Pump();
+  };
+  auto drag = [&](POINT a, POINT b) {
+    zqtest::Drag(form, a, {{(a.x + b.x) / 2, (a.y + b.y) / 2}, b});
+    zqtest::Pump();
+  };
+  const POINT o = kDrawingOrigin;
+  // Strokes under everything.
+  click(WidthButton(0));
+  for (int i = 0; i < 3; ++i) drag({o.x + 10, o.y + 50 + 130 * i}, {o.x + 740, o.y + 90 + 130 * i});
+  // The five shapes in the three fill styles: red filled, blue framed, green framed and open.
+  click(ToolButton(140));
+  const POINT colours[3] = {Swatch(0, 2), Swatch(0, 6), Swatch(1, 4)};
+  for (int s = 0; s < 3; ++s) {
+    click(FillButton(s));
+    click(colours[s]);
+    for (int k = 0; k < 5; ++k) {
+      click(ShapeButton(k));
+      const POINT a{o.x + 20 + 148 * k, o.y + 20 + 130 * s};
+      drag(k == 3 ? POINT{a.x + 55, a.y} : a, {a.x + 110, a.y + 100});
+    }
+  }
+  // The bucket fills the inside of the blue framed rectangle yellow.
+  click(ToolButton(72));
+  click(Swatch(0, 3));
+  click({o.x + 75, o.y + 20 + 130 + 50});
+  // A two-line text: typed, Enter given through the container's accelerator handling.
+  ComPtr<IOleInPlaceActiveObject> active;
+  ASSERT_EQ(S_OK, c.control->QueryInterface(IID_IOleInPlaceActiveObject, active.put_void()));
+  click(ToolButton(106));
+  click(kTextBox);
+  zqtest::TypeText(L"Memo");
+  EXPECT_EQ(S_OK, ContainerKey(active.get(), WM_KEYDOWN, VK_RETURN)) << "Enter goes to the text box";
+  zqtest::TypeText(L"2026-12-09");
+  EXPECT_EQ(S_OK, ContainerKey(active.get(), WM_KEYDOWN, VK_ESCAPE)) << "Escape is the form's";
+  EXPECT_EQ(L"Memo\r\n2026-12-09", FocusedText()) << "a line break, and Escape changed nothing";
+  click(colours[1]);
+  drag({o.x + 30, o.y + 420}, {o.x + 330, o.y + 470});
+  zqtest::PumpUntil([] { return false; }, 200);  // the last undo step
+  RedrawWindow(host.hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_ERASE);
+  zqtest::Pump();
+  const zqtest::Capture shot = zqtest::CaptureClient(host.hwnd());
+  zqtest::SavePng(shot, L"container-tools.png");
+  POINT f{0, 0};
+  MapWindowPoints(form, host.hwnd(), &f, 1);
+  EXPECT_EQ(RGB(255, 255, 0), shot.At(f.x + o.x + 75, f.y + o.y + 200)) << "the filled frame";
+  EXPECT_EQ(RGB(255, 0, 0), shot.At(f.x + o.x + 75, f.y + o.y + 70)) << "a filled rectangle";
+  int textInk = 0;
+  for (int y = o.y + 420; y < o.y + 520; ++y)
+    for (int x = o.x + 30; x < o.x + 400; ++x) textInk += shot.At(f.x + x, f.y + y) == RGB(0, 0, 255);
+  EXPECT_GT(textInk, 200) << "the text in blue";
+  active.reset();
+  c.control.reset();
+  DestroyWindow(c.ax);
+  zqtest::Pump();
+}
+
 // Counts the keys a window receives.
 int g_keys = 0;
 WNDPROC g_formProc = nullptr;
