@@ -4,7 +4,11 @@
 // COM error information (the interface, the ProgID as source, the message).
 #include "ZanQuilmoAx4Object.h"
 
+#include <algorithm>
 #include <memory>
+#include <new>
+#include <string>
+#include <string_view>
 
 #include "ActiveForm.h"
 #include "Dialogs.h"
@@ -69,10 +73,19 @@ class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public 
   STDMETHODIMP get_DrawEnabled(LONG* v) override { return Get(v, [&] { return Control().Get_DrawEnabled(); }); }
   STDMETHODIMP put_DrawEnabled(LONG v) override { return Guarded([&] { Control().Set_DrawEnabled(v); }); }
   STDMETHODIMP get_PngImageBase64(BSTR* v) override {
-    if (v) *v = nullptr;
-    return NotYet(L"PngImageBase64");
+    if (!v) return E_POINTER;
+    *v = nullptr;
+    return Guarded([&] {
+      const std::string text = Control().Get_PngImageBase64();
+      BSTR b = SysAllocStringLen(nullptr, static_cast<UINT>(text.size()));
+      if (!b) throw std::bad_alloc();
+      std::copy(text.begin(), text.end(), b);  // ASCII
+      *v = b;
+    });
   }
-  STDMETHODIMP put_PngImageBase64(BSTR) override { return NotYet(L"PngImageBase64"); }
+  STDMETHODIMP put_PngImageBase64(BSTR v) override {
+    return Guarded([&] { Control().Set_PngImageBase64(std::wstring_view(v ? v : L"", v ? SysStringLen(v) : 0)); });
+  }
   STDMETHODIMP get_Picture(IPictureDisp** v) override {
     if (v) *v = nullptr;
     return NotYet(L"Picture");

@@ -20,6 +20,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Com.h"
@@ -34,6 +35,10 @@ extern const wchar_t kAreaSizeError[];
 extern const wchar_t kAreaTooLarge[];
 // The message of a failed image placement.
 extern const wchar_t kPasteError[];
+// The messages of PngImageBase64.
+extern const wchar_t kImageGetError[];
+extern const wchar_t kImageSetError[];
+extern const wchar_t kNotPngText[];
 
 class TZanQuilmoAx4 : public ZanQuilmoForm, public DrawingState {
  public:
@@ -75,6 +80,11 @@ class TZanQuilmoAx4 : public ZanQuilmoForm, public DrawingState {
   // fitting the area or touching the history.
   const fw::Bitmap& Picture2() { return DrawBitmap(); }
   void SetPicture2(const fw::Bitmap& picture);
+
+  // The drawing as Base64 text of a PNG (ASCII); the empty text for an empty drawing.
+  // Failures throw fw::Error with the property's messages.
+  std::string Get_PngImageBase64();
+  void Set_PngImageBase64(std::wstring_view text);
 
   // Drawing area.
   long Get_DrawAreaAlign() const { return FDrawAreaAlign; }

@@ -84,8 +84,11 @@ catch (e) { WScript.Echo("error " + hex(e.number) + " " + (e.description.length 
 WScript.Echo("AxBorderStyle " + c.AxBorderStyle);
 try { c.DrawAreaWidth = 100000; WScript.Echo("no error"); }
 catch (e) { WScript.Echo("error " + hex(e.number) + " " + codes(e.description).substr(0, 14)); }
-try { var t = c.PngImageBase64; WScript.Echo("no error"); }
-catch (e) { WScript.Echo("error " + hex(e.number)); }
+var png = c.PngImageBase64;
+c.PngImageBase64 = png;
+WScript.Echo("PngImageBase64 " + (png.length > 100) + " " + (c.PngImageBase64 == png) + " align " + c.DrawAreaAlign);
+try { c.PngImageBase64 = "no picture"; WScript.Echo("no error"); }
+catch (e) { WScript.Echo("error " + hex(e.number) + " " + codes(e.description).substr(0, 5)); }
 try { c.Enabled = 0; WScript.Echo("Enabled reached"); }
 catch (e) { WScript.Echo("error " + (hex(e.number) == "800A01B6" || hex(e.number) == "80020006" ? "unknown name" : hex(e.number))); }
 WScript.Echo("done");
@@ -95,7 +98,9 @@ WScript.Echo("done");
       "Align 1 size 400x300", "negative ignored 400", "AxBorderStyle 1", "AxBorderStyle 2",
       "error 80070057 true", "AxBorderStyle 2",
       // "描画" (U+63CF U+753B) begins the size refusal
-      "error 80070057 63cf 753b 9818", "error 80004001",
+      "error 80070057 63cf 753b 9818", "PngImageBase64 true true align 1",
+      // "Pn" begins the refusal of a text that holds no PNG
+      "error 80070057 50 6e",
       // A name outside the library: JScript on Windows reports 800A01B6 ("does not support
       // this property"), Wine's passes on DISP_E_UNKNOWNNAME (80020006).
       "error unknown name", "done"};
@@ -124,6 +129,12 @@ Err.Clear
 c.Picture = Nothing
 WScript.Echo "error " & Hex(Err.Number) & " " & Err.Source
 Err.Clear
+p = c.PngImageBase64
+c.PngImageBase64 = p
+WScript.Echo "PngImageBase64 " & (Len(p) > 100) & " " & (c.PngImageBase64 = p)
+c.PngImageBase64 = "not a picture"
+WScript.Echo "error " & Hex(Err.Number)
+Err.Clear
 r = c.SaveToFile("C:\x.png")
 WScript.Echo "error " & Hex(Err.Number)
 Err.Clear
@@ -140,6 +151,8 @@ WScript.Echo "done"
                                              "AxBorderStyle 3",
                                              "error 80070057 ZanQuilmo4.ZanQuilmoAx4 True",
                                              "error 80004001 ZanQuilmo4.ZanQuilmoAx4",
+                                             "PngImageBase64 True True",
+                                             "error 80070057",
                                              "error 80004001",
                                              "error 1B6",
                                              "done"};

@@ -5,14 +5,16 @@
 
 #include <windows.h>
 
-#include <cmath>
-#include <memory>
 #include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "ComSupport.h"
+#include "ConvCode.h"
 #include "TestSupport.h"
 #include "UiSupport.h"
 #include "HostedControl.h"
@@ -674,6 +676,99 @@ TEST_F(ControlTest, SizesTooLargeFailCleanlyAndChangeNothing) {
   EXPECT_EQ(353, ax.Get_DrawAreaHeight());
   EXPECT_EQ(353, ax.FLastDrawBmp->Height());
   EXPECT_EQ(0x0000FFu, At(ax.DrawBitmap(), 10, 10));
+}
+
+// The drawing's pixels, top row first, three bytes each.
+std::vector<std::uint8_t> Pixels(fw::Bitmap& b) {
+  const Bgr24View v = b.View();
+  std::vector<std::uint8_t> out;
+  for (int y = 0; y < v.height; ++y) out.insert(out.end(), v.Row(y), v.Row(y) + std::size_t(v.width) * 3);
+  return out;
+}
+void WriteFile(const std::wstring& path, const void* data, std::size_t size) {
+  FILE* f = _wfopen(path.c_str(), L"wb");
+  ASSERT_TRUE(f);
+  fwrite(data, 1, size, f);
+  fclose(f);
+}
+// A PNG of nothing but a header claiming a picture of w x h (CRCs right).
+std::string PngHeaderOnly(std::uint32_t w, std::uint32_t h) {
+  auto crc = [](const std::string& s) {
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (unsigned char b : s) {
+      c ^= b;
+      for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+    }
+    return ~c;
+  };
+  auto be = [](std::uint32_t v) {
+    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+  };
+  const std::string ihdr = "IHDR" + be(w) + be(h) + std::string{8, 2, 0, 0, 0};
+  return std::string("\x89PNG\r\n\x1a\n", 8) + be(13) + ihdr + be(crc(ihdr)) + be(0) + "IEND" + be(crc("IEND"));
+}
+
+TEST_F(ControlTest, PngImageBase64RoundTripsTheDrawingAndRefusesTextThatHoldsNoPng) {
+  Hosted a;
+  Probe& ax = *a.ax;
+  {
+    fw::Canvas& c = ax.DrawBitmap().GetCanvas();
+    fw::CanvasLock lock(c);
+    for (int i = 0; i < 200; ++i) c.SetPixel((i * 37) % 557, (i * 53) % 353, 0x102030 * (i % 7) + i);
+    c.Brush() = {fw::BrushStyle::Solid, 0x00C0FF};
+    c.FillRect(RECT{100, 100, 300, 160});
+  }
+  const std::string text = ax.Get_PngImageBase64();
+  ASSERT_GT(text.size(), 100u);
+  // For the independent decoder of the test set-up (check_png_decode.py): the PNG, and the
+  // pixels it must hold (width, height, then rows of blue, green, red).
+  const ByteString png = DecodeBase64(text);
+  WriteFile(zqtest::Join(zqtest::OutputDir(), L"pngimagebase64.png"), png.data(), png.size());
+  std::vector<std::uint8_t> raw = Pixels(ax.DrawBitmap());
+  const std::uint32_t size[2] = {557, 353};
+  raw.insert(raw.begin(), reinterpret_cast<const std::uint8_t*>(size), reinterpret_cast<const std::uint8_t*>(size) + 8);
+  WriteFile(zqtest::Join(zqtest::OutputDir(), L"pngimagebase64.bgr"), raw.data(), raw.size());
+
+  // Into another control: the same pixels, manual alignment at the image's size, undo off.
+  Hosted b(800, 600);
+  Probe& bx = *b.ax;
+  bx.TakeUndoSnapshot();
+  ASSERT_TRUE(bx.sbtnUndo->Enabled());
+  bx.Set_PngImageBase64(std::wstring(text.begin(), text.end()));
+  EXPECT_EQ(1, bx.Get_DrawAreaAlign());
+  EXPECT_EQ(557, bx.Get_DrawAreaWidth());
+  EXPECT_EQ(353, bx.Get_DrawAreaHeight());
+  EXPECT_EQ(Pixels(ax.DrawBitmap()), Pixels(bx.DrawBitmap()));
+  EXPECT_EQ(557, bx.FLastDrawBmp->Width()) << "the history holds the new picture";
+  EXPECT_FALSE(bx.sbtnUndo->Enabled());
+  EXPECT_FALSE(bx.ImageLoading);
+  EXPECT_EQ(text, bx.Get_PngImageBase64()) << "get after put gives the same text";
+
+  // Text that holds no PNG changes nothing: drawing, area, history, undo.
+  bx.Set_DrawAreaWidth(500);
+  bx.TakeUndoSnapshot();
+  const auto pixels = Pixels(bx.DrawBitmap());
+  const int snapshots = bx.SnapshotCount();
+  const std::string huge = EncodeBase64(PngHeaderOnly(100000, 100000));
+  const std::string over = EncodeBase64(PngHeaderOnly(5000, 4000));  // beyond the drawing's 16 Mi pixels
+  for (const std::string& bad : {std::string("not a picture at all"), huge, over, text.substr(0, text.size() / 2)}) {
+    try {
+      bx.Set_PngImageBase64(std::wstring(bad.begin(), bad.end()));
+      ADD_FAILURE() << "no error for " << bad.substr(0, 20);
+    } catch (const fw::Error& e) {
+      EXPECT_EQ(E_INVALIDARG, e.code());
+      EXPECT_EQ(fw::Narrow(kNotPngText), e.what());
+    }
+    EXPECT_EQ(pixels, Pixels(bx.DrawBitmap()));
+    EXPECT_EQ(500, bx.Get_DrawAreaWidth());
+    EXPECT_EQ(snapshots, bx.SnapshotCount());
+    EXPECT_TRUE(bx.sbtnUndo->Enabled());
+    EXPECT_FALSE(bx.ImageLoading);
+  }
+  // The empty text, as older property bags hold it: the drawing stays, the history restarts.
+  bx.Set_PngImageBase64(L"");
+  EXPECT_EQ(pixels, Pixels(bx.DrawBitmap()));
+  EXPECT_FALSE(bx.sbtnUndo->Enabled());
 }
 
 TEST_F(ControlTest, TheHistoryOfALargeAreaHoldsPixelsButNoDeviceContexts) {

@@ -1,0 +1,74 @@
+#include "PngBridge.h"
+
+#include <cstdint>
+#include <limits>
+#include <mutex>
+#include <string>
+
+#include "Com.h"
+#include "Scope.h"
+#include "ZANPngUt.h"
+
+namespace zq {
+
+namespace {
+
+struct PngLibrary {
+  ZanPng_Bitmap2Png_t bitmap2png = nullptr;
+  ZanPng_FreePng_t freePng = nullptr;
+  ZanPng_Png2Bitmap_t png2bitmap = nullptr;
+};
+
+// The library stays loaded for the life of the process once it was found.
+const PngLibrary& Library(HINSTANCE module) {
+  static std::once_flag once;
+  static PngLibrary lib;
+  static std::string failure;
+  std::call_once(once, [&] {
+    const std::wstring path = fw::ModulePath(module);
+    const std::wstring dll = path.substr(0, path.find_last_of(L"\\/") + 1) + L"ZANPngUt.dll";
+    HMODULE m = LoadLibraryExW(dll.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!m) {
+      failure = "ZANPngUt.dll が見つかりません (" + fw::Narrow(dll) + ")。";
+      return;
+    }
+    auto entry = [&](const char* name) { return reinterpret_cast<void*>(GetProcAddress(m, name)); };
+    lib.bitmap2png = reinterpret_cast<ZanPng_Bitmap2Png_t>(entry("ZanPng_Bitmap2Png"));
+    lib.freePng = reinterpret_cast<ZanPng_FreePng_t>(entry("ZanPng_FreePng"));
+    lib.png2bitmap = reinterpret_cast<ZanPng_Png2Bitmap_t>(entry("ZanPng_Png2Bitmap"));
+    if (!lib.bitmap2png || !lib.freePng || !lib.png2bitmap) {
+      lib = {};
+      failure = "ZANPngUt.dll に必要な関数がありません。";
+    }
+  });
+  if (!lib.bitmap2png) throw fw::Error(failure, E_FAIL);
+  return lib;
+}
+
+}  // namespace
+
+bool BitmapToPng(HINSTANCE module, fw::Bitmap& bitmap, ByteString& out) {
+  if (bitmap.Empty()) return false;
+  const PngLibrary& lib = Library(module);
+  bitmap.Dormant();  // the library reads the section, which must not be selected meanwhile
+  ZANPNG_BUFFER record{};
+  const auto release = fw::Finally([&] { lib.freePng(&record); });
+  if (lib.bitmap2png(bitmap.Handle(), &record) <= 0 || !record.Data) return false;
+  out.assign(static_cast<const char*>(record.Data), record.Size);
+  return true;
+}
+
+bool PngToBitmap(HINSTANCE module, std::string_view bytes, fw::Bitmap& target) {
+  if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) return false;
+  const PngLibrary& lib = Library(module);
+  HBITMAP decoded = nullptr;
+  if (lib.png2bitmap(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &decoded) == 0 || !decoded) return false;
+  fw::GdiObject<HBITMAP> owned(decoded);
+  fw::Bitmap image;
+  image.Adopt(owned.get());  // the bitmap owns it once this returns
+  owned.release();
+  target.Assign(image);
+  return true;
+}
+
+}  // namespace zq
