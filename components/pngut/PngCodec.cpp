@@ -215,7 +215,7 @@ void Decode(const std::uint8_t* data, std::size_t size, Target& target) {
   png_read_info(r.png(), r.info());
   const png_uint_32 w = png_get_image_width(r.png(), r.info());
   const png_uint_32 h = png_get_image_height(r.png(), r.info());
-  if (!zq::ImageSizeAllowed(w, h)) throw Error("image size outside the supported range");
+  if (!zq::LoadedImageSizeAllowed(w, h)) throw Error("image size outside the supported range");
   const int passes = NormaliseFormat(r.png(), r.info());
   const int channels = png_get_channels(r.png(), r.info());
   const std::size_t rowBytes = png_get_rowbytes(r.png(), r.info());

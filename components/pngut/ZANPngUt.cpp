@@ -12,7 +12,8 @@
 
 namespace {
 
-static_assert(ZANPNG_MAX_SIDE == zq::kMaxImageSide && ZANPNG_MAX_PIXELS == zq::kMaxImagePixels);
+static_assert(ZANPNG_MAX_SIDE == zq::kMaxImageSide && ZANPNG_MAX_PIXELS == zq::kMaxLoadedImagePixels &&
+              ZANPNG_MAX_ENCODE_PIXELS == zq::kMaxImagePixels);
 
 // The PNG bytes grow in one block on the process heap; the record hands it to the caller and
 // ZanPng_FreePng gives it back.

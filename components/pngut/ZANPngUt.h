@@ -36,10 +36,12 @@ extern "C" {
 #endif
 
 /* Largest image the library decodes: each side at most ZANPNG_MAX_SIDE pixels and at most
- * ZANPNG_MAX_PIXELS pixels in all (a 48 MiB bitmap). Larger ones are refused before any
- * pixel memory is allocated; the same limits apply to the bitmaps it encodes. */
+ * ZANPNG_MAX_PIXELS pixels in all (a 150 MiB bitmap: a 50-megapixel photo). Larger ones are
+ * refused before any pixel memory is allocated. The bitmaps it encodes are at most
+ * ZANPNG_MAX_SIDE a side and ZANPNG_MAX_ENCODE_PIXELS in all (a drawing: 48 MiB). */
 #define ZANPNG_MAX_SIDE 32767
-#define ZANPNG_MAX_PIXELS (16 * 1024 * 1024)
+#define ZANPNG_MAX_PIXELS (50 * 1024 * 1024)
+#define ZANPNG_MAX_ENCODE_PIXELS (16 * 1024 * 1024)
 
 /* The buffer record. The caller provides it; the library fills it. On 32-bit Windows it is
  * exactly 20 bytes and its first two 32-bit fields are the address of the PNG bytes and

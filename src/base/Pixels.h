@@ -25,6 +25,16 @@ constexpr bool ImageSizeAllowed(std::int64_t width, std::int64_t height) {
          width * height <= kMaxImagePixels;
 }
 
+// Images read from files and decoded from PNG or JPEG bytes may be larger than a drawing
+// (the user may shrink them to fit when placing them): up to 50 Mi pixels, the photo of a
+// 50-megapixel camera (150 MiB as a 24-bit bitmap). Whatever takes a drawing's place keeps to
+// ImageSizeAllowed.
+inline constexpr std::int64_t kMaxLoadedImagePixels = 50LL * 1024 * 1024;
+constexpr bool LoadedImageSizeAllowed(std::int64_t width, std::int64_t height) {
+  return width >= 1 && height >= 1 && width <= kMaxImageSide && height <= kMaxImageSide &&
+         width * height <= kMaxLoadedImagePixels;
+}
+
 // Bytes in one row of a 24-bit bitmap of this width (padded to four).
 constexpr std::size_t Bgr24Stride(int width) { return ((static_cast<std::size_t>(width) * 3 + 3) / 4) * 4; }
 

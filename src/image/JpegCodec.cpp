@@ -118,7 +118,7 @@ Bgr24Image DecodeOrThrow(const std::uint8_t* data, std::size_t size) {
   Decompressor d;
   jpeg_mem_src(d.get(), data, static_cast<unsigned long>(size));
   jpeg_read_header(d.get(), TRUE);
-  if (!ImageSizeAllowed(d->image_width, d->image_height))
+  if (!LoadedImageSizeAllowed(d->image_width, d->image_height))
     throw JpegError("image size outside the supported range");
   const bool cmyk = d->jpeg_color_space == JCS_CMYK || d->jpeg_color_space == JCS_YCCK;
   d->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;

@@ -22,7 +22,7 @@ inline constexpr int kWriteQuality = 90;
 // coefficient buffer, so a crafted file could otherwise keep the host busy for minutes.
 inline constexpr int kMaxScans = 1000;
 
-// Corrupt, foreign or unsupported data, and images outside ImageSizeAllowed, fail. A file
+// Corrupt, foreign or unsupported data, and images outside LoadedImageSizeAllowed, fail. A file
 // that merely ends early decodes as far as it goes, the rest grey, as viewers show it.
 std::optional<Bgr24Image> Decode(const std::uint8_t* data, std::size_t size,
                                  std::string* error = nullptr) noexcept;

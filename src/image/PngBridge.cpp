@@ -4,6 +4,7 @@
 #include <limits>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "Com.h"
 #include "Scope.h"
@@ -45,6 +46,16 @@ const PngLibrary& Library(HINSTANCE module) {
   return lib;
 }
 
+// The size in a PNG's header (the IHDR chunk that must come first), or 0 x 0.
+std::pair<std::int64_t, std::int64_t> HeaderSize(std::string_view b) {
+  if (b.size() < 24 || b.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 || b.compare(12, 4, "IHDR") != 0) return {0, 0};
+  auto be = [&](std::size_t at) {
+    return std::int64_t{static_cast<unsigned char>(b[at])} << 24 | std::int64_t{static_cast<unsigned char>(b[at + 1])} << 16 |
+           std::int64_t{static_cast<unsigned char>(b[at + 2])} << 8 | std::int64_t{static_cast<unsigned char>(b[at + 3])};
+  };
+  return {be(16), be(20)};
+}
+
 }  // namespace
 
 bool BitmapToPng(HINSTANCE module, fw::Bitmap& bitmap, ByteString& out) {
@@ -58,8 +69,10 @@ bool BitmapToPng(HINSTANCE module, fw::Bitmap& bitmap, ByteString& out) {
   return true;
 }
 
-bool PngToBitmap(HINSTANCE module, std::string_view bytes, fw::Bitmap& target) {
+bool PngToBitmap(HINSTANCE module, std::string_view bytes, fw::Bitmap& target, std::int64_t maxPixels) {
   if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) return false;
+  const auto [w, h] = HeaderSize(bytes);
+  if (w < 1 || h < 1 || w > kMaxImageSide || h > kMaxImageSide || w * h > maxPixels) return false;
   const PngLibrary& lib = Library(module);
   HBITMAP decoded = nullptr;
   if (lib.png2bitmap(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &decoded) == 0 || !decoded) return false;

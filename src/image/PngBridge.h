@@ -19,8 +19,9 @@ namespace zq {
 bool BitmapToPng(HINSTANCE module, fw::Bitmap& bitmap, ByteString& out);
 
 // Decodes PNG bytes into `target`, which takes the image's size and pixels (24 bits). False,
-// with `target` unchanged, for bytes that are no PNG the library takes (corrupt, cut short,
-// or a picture beyond the size limit). Throws as BitmapToPng.
-bool PngToBitmap(HINSTANCE module, std::string_view bytes, fw::Bitmap& target);
+// with `target` unchanged, for bytes that are no PNG the library takes (corrupt, cut short)
+// and for a picture of more than `maxPixels` pixels, which is refused from its header before
+// anything is decoded. Throws as BitmapToPng.
+bool PngToBitmap(HINSTANCE module, std::string_view bytes, fw::Bitmap& target, std::int64_t maxPixels);
 
 }  // namespace zq

@@ -65,7 +65,7 @@ void TZanQuilmoAx4::Set_PngImageBase64(std::wstring_view text) {
     const ByteString png = DecodeBase64(ascii);
     bool isPng = false;
     try {
-      isPng = !png.empty() && PngToBitmap(Resources(), png, decoded);
+      isPng = !png.empty() && PngToBitmap(Resources(), png, decoded, kMaxImagePixels);
     } catch (...) {
       Fail(kImageSetError);
     }

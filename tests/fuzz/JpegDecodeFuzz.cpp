@@ -6,6 +6,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto image = zq::jpeg::Decode(data, size);
-  if (image && !zq::ImageSizeAllowed(image->width(), image->height())) __builtin_trap();
+  if (image && !zq::LoadedImageSizeAllowed(image->width(), image->height())) __builtin_trap();
   return 0;
 }

@@ -11,7 +11,7 @@ namespace {
 class Target final : public zanpng::Target {
  public:
   zanpng::Rows Allocate(int width, int height) override {
-    if (!zq::ImageSizeAllowed(width, height)) std::abort();
+    if (!zq::LoadedImageSizeAllowed(width, height)) std::abort();
     stride_ = ((std::size_t(width) * 3 + 3) / 4) * 4;
     pixels_.assign(stride_ * std::size_t(height), 0);
     return {pixels_.data(), static_cast<std::ptrdiff_t>(stride_)};
