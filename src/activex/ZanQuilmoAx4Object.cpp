@@ -62,13 +62,21 @@ class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public 
   STDMETHODIMP put_AxBorderStyle(TxActiveFormBorderStyle v) override {
     return Guarded([&] { Control().Set_AxBorderStyle(static_cast<long>(v)); });
   }
-  STDMETHODIMP LoadFromFile(BSTR, LONG, LONG, LONG, LONG* result) override {
-    if (result) *result = 0;
-    return NotYet(L"LoadFromFile");
+  STDMETHODIMP LoadFromFile(BSTR name, LONG manual, LONG x, LONG y, LONG* result) override {
+    if (!result) return E_POINTER;
+    *result = 0;
+    return Guarded([&] {
+      RefuseFilesToUntrustedCallers(L"LoadFromFile");
+      *result = Control().LoadFromFile(Text(name), manual, x, y);
+    });
   }
-  STDMETHODIMP SaveToFile(BSTR, LONG* result) override {
-    if (result) *result = 0;
-    return NotYet(L"SaveToFile");
+  STDMETHODIMP SaveToFile(BSTR name, LONG* result) override {
+    if (!result) return E_POINTER;
+    *result = 0;
+    return Guarded([&] {
+      RefuseFilesToUntrustedCallers(L"SaveToFile");
+      *result = Control().SaveToFile(Text(name));
+    });
   }
   STDMETHODIMP get_DrawEnabled(LONG* v) override { return Get(v, [&] { return Control().Get_DrawEnabled(); }); }
   STDMETHODIMP put_DrawEnabled(LONG v) override { return Guarded([&] { Control().Set_DrawEnabled(v); }); }
@@ -166,6 +174,17 @@ class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public 
     if (!out) return E_POINTER;
     return Guarded([&] { *out = f(); });
   }
+  static std::wstring Text(BSTR b) { return b ? std::wstring(b, SysStringLen(b)) : std::wstring(); }
+
+  // A web page scripts the control as an untrusted caller (its container said so through
+  // IObjectSafety): it may use everything but the file members, which would let any page
+  // overwrite the person's files or read their pictures.
+  void RefuseFilesToUntrustedCallers(const wchar_t* member) const {
+    if (UntrustedCaller())
+      throw fw::Error(fw::Narrow(std::wstring(member) + L" は Web ページなど信頼されない呼び出し元からは使えません。"),
+                      E_ACCESSDENIED);
+  }
+
   HRESULT NotYet(const wchar_t* member) noexcept {
     fw::SetComError(IID_IZanQuilmoAx4, kProgId, std::wstring(member) + L" はこの版ではまだ使えません。");
     return E_NOTIMPL;

@@ -5,12 +5,15 @@
 // One class, its concerns in files of their own:
 //   ZanQuilmoImpl.cpp            set-up, tablet attachment, the history timer, teardown
 //   DrawingArea.cpp              layout, alignment modes, resizing the area and its bitmaps
-//   HostIntegration.cpp          border style, event sink, the drawing as Picture2
+//   HostIntegration.cpp          border style, keys, event sink, the drawing as Picture2
 //   ../drawing/Palette.cpp       tools, pen media and widths, shape kinds, fill styles, colours
 //   ../drawing/PointerInput.cpp  mouse and tablet input, the stroke phases
-//   ../drawing/Strokes.cpp       stroke steps through the brush and eraser, pen set-ups
-//   ../drawing/ToolActions.cpp   what bucket, text, shape and placement do on the drawing
+//   ../drawing/Strokes.cpp       stroke steps through the brush and eraser
+//   ../drawing/Shapes.cpp        pen set-ups, figures and the rubber band
+//   ../drawing/FillAndText.cpp   the bucket and the text tool
 //   ../image/UndoHistory.cpp     snapshots, undo, refreshing and whitening the layers
+//   ../image/PngImage.cpp        PngImageBase64
+//   ../image/ImagePlacement.cpp  image files, loading, shrinking and placing an image
 //
 // Drawing size. A drawing area is at most the system's image size (Pixels.h: 32767 pixels a
 // side, 4096 x 4096 in all): the drawing, the background, four history bitmaps and, while
@@ -35,6 +38,8 @@ extern const wchar_t kAreaSizeError[];
 extern const wchar_t kAreaTooLarge[];
 // The message of a failed image placement.
 extern const wchar_t kPasteError[];
+extern const wchar_t kShrinkQuestion[];
+extern const wchar_t kPasteQuestion[];
 // The messages of PngImageBase64.
 extern const wchar_t kImageGetError[];
 extern const wchar_t kImageSetError[];
@@ -85,6 +90,10 @@ class TZanQuilmoAx4 : public ZanQuilmoForm, public DrawingState {
   // Failures throw fw::Error with the property's messages.
   std::string Get_PngImageBase64();
   void Set_PngImageBase64(std::wstring_view text);
+
+  // Image files: -1 done, 0 failed, 1 a name this system does not take.
+  long LoadFromFile(const std::wstring& name, long manual, long x, long y);
+  long SaveToFile(const std::wstring& name);
 
   // Drawing area.
   long Get_DrawAreaAlign() const { return FDrawAreaAlign; }
@@ -244,8 +253,15 @@ class TZanQuilmoAx4 : public ZanQuilmoForm, public DrawingState {
   // Keys of the form and characters of the text box.
   void ActiveFormKeyDown(Control& sender, WORD& key, ShiftState shift) override;
   void memTextKeyPress(Control& sender, wchar_t& key) override;
+  // Image files and placing a loaded image.
+  int LoadImageFile(const std::wstring& name, int manual);
+  int ClassifyImageSize(const fw::Bitmap& image) const;
+  int FitPasteImage(fw::Bitmap& image, int manual);
+  void ShrinkImage(fw::Bitmap& image, int fit, int areaWidth, int areaHeight);
+  void PlacementRectangle(DragPoint centre);
   void PlacementMove(int x, int y);
   int PasteImage(int x, int y, int mode);
+  void ActiveFormKeyUp(Control& sender, WORD& key, ShiftState shift) override;
   fw::Bitmap& TextureBitmap() { return imgTexture->GetPicture().GetBitmap(); }
 
   // Fields, in the form's order.

@@ -217,21 +217,35 @@ STDMETHODIMP OleControlCommon::GetInterfaceSafetyOptions(REFIID riid, DWORD* sup
     return E_NOINTERFACE;
   }
   *supported = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
-  *enabled = safetyEnabled_;
+  *enabled = SafetyOptions(riid);
   return S_OK;
+}
+
+DWORD OleControlCommon::SafetyOptions(REFIID riid) const {
+  for (const auto& [iid, options] : safety_)
+    if (IsEqualIID(iid, riid)) return options;
+  return 0;
+}
+
+bool OleControlCommon::UntrustedCaller() const {
+  return ((SafetyOptions(IID_IDispatch) | SafetyOptions(id_.dual)) & INTERFACESAFE_FOR_UNTRUSTED_CALLER) != 0;
 }
 
 STDMETHODIMP OleControlCommon::SetInterfaceSafetyOptions(REFIID riid, DWORD mask, DWORD enabled) {
   ComPtr<IUnknown> probe;
   if (FAILED(static_cast<IOleObject*>(this)->QueryInterface(riid, probe.put_void()))) return E_NOINTERFACE;
-  if (id_.safety == SafetyRule::LastSet) {
-    safetyEnabled_ = mask & enabled;
-    return S_OK;
-  }
   const DWORD all = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
-  if (mask & ~all) return E_FAIL;
-  safetyEnabled_ = (safetyEnabled_ & ~mask) | (enabled & mask);
-  return S_OK;
+  if (id_.safety == SafetyRule::PerOption && (mask & ~all)) return E_FAIL;
+  const DWORD now = id_.safety == SafetyRule::LastSet ? mask & enabled
+                                                      : (SafetyOptions(riid) & ~mask) | (enabled & mask);
+  return Guarded([&] {
+    for (auto& [iid, options] : safety_)
+      if (IsEqualIID(iid, riid)) {
+        options = now;
+        return;
+      }
+    safety_.emplace_back(riid, now);
+  });
 }
 
 STDMETHODIMP OleControlCommon::EnumConnectionPoints(IEnumConnectionPoints** e) {

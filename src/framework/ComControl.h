@@ -10,6 +10,7 @@
 #include <ocidl.h>
 
 #include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,11 @@ class OleControlCommon : public IOleObject,
   ~OleControlCommon() = default;
   bool EventsFrozen() const { return freeze_ > 0; }
   bool HasSource() const { return !IsEqualIID(id_.source, IID_NULL); }
+  // The IObjectSafety options the container enabled for an interface (0 when none).
+  DWORD SafetyOptions(REFIID riid) const;
+  // The container said the control is scripted by untrusted callers (a web page): it
+  // enabled INTERFACESAFE_FOR_UNTRUSTED_CALLER for IDispatch or the default interface.
+  bool UntrustedCaller() const;
   const Identity& Ident() const { return id_; }
   ConnectionPoint& EventPoint() { return cp_; }
   // The default interface's type information (for Invoke and the property lists).
@@ -140,7 +146,10 @@ class OleControlCommon : public IOleObject,
   ComPtr<ITypeInfo> classInfo_;
   ComPtr<ITypeInfo> dualInfo_;
   ConnectionPoint cp_;
-  DWORD safetyEnabled_ = 0;
+  // What the container enabled through IObjectSafety, interface by interface: a browser
+  // sets the untrusted-caller option on the dispatch interface and the untrusted-data option
+  // on the persistence ones, and one must not lift the other.
+  std::vector<std::pair<IID, DWORD>> safety_;
   int freeze_ = 0;
 };
 

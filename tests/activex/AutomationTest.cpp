@@ -217,12 +217,45 @@ TEST(Automation, MembersOfALaterVersionSayTheyAreNotAvailable) {
   EXPECT_EQ(E_NOTIMPL, c->get_Picture(&pic));
   EXPECT_EQ(nullptr, pic);
   EXPECT_EQ(L"ZanQuilmo4.ZanQuilmoAx4", TakeErrorInfo().source);
-  LONG result = 5;
-  BSTR name = SysAllocString(L"x.png");
-  EXPECT_EQ(E_NOTIMPL, c->SaveToFile(name, &result));
+}
+
+TEST(ObjectSafety, AnUntrustedCallerGetsNoFileAccessAndEverythingElse) {
+  ComPtr<IZanQuilmoAx4> c = NewControl();
+  ASSERT_TRUE(c);
+  const std::wstring dir = zqtest::Join(zqtest::OutputDir(), L"untrusted");
+  CreateDirectoryW(dir.c_str(), nullptr);
+  const std::wstring kept = zqtest::Join(dir, L"kept.png"), fresh = zqtest::Join(dir, L"fresh.png");
+  DeleteFileW(fresh.c_str());
+  BSTR keptName = SysAllocString(kept.c_str()), freshName = SysAllocString(fresh.c_str());
+  LONG result = 0;
+  ASSERT_EQ(S_OK, c->SaveToFile(keptName, &result)) << "a trusted host saves";
+  ASSERT_EQ(-1, result);
+  const auto keptBytes = zqtest::ReadBytes(kept);
+  // A browser: untrusted callers on the dispatch interface, then untrusted data on the
+  // persistence interfaces, which must not lift the first.
+  ComPtr<IObjectSafety> safety = As<IObjectSafety>(c.get(), IID_IObjectSafety);
+  const DWORD caller = INTERFACESAFE_FOR_UNTRUSTED_CALLER, data = INTERFACESAFE_FOR_UNTRUSTED_DATA;
+  ASSERT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IID_IDispatch, caller, caller));
+  ASSERT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IID_IPersistPropertyBag, data, data));
+  result = 5;
+  EXPECT_EQ(E_ACCESSDENIED, c->SaveToFile(freshName, &result));
+  EXPECT_EQ(0, result);
   EXPECT_NE(std::wstring::npos, TakeErrorInfo().description.find(L"SaveToFile"));
-  EXPECT_EQ(E_NOTIMPL, c->LoadFromFile(name, 0, 0, 0, &result));
-  SysFreeString(name);
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(fresh.c_str())) << "no file made";
+  EXPECT_EQ(E_ACCESSDENIED, c->SaveToFile(keptName, &result));
+  EXPECT_EQ(keptBytes, zqtest::ReadBytes(kept)) << "an existing file untouched";
+  EXPECT_EQ(E_ACCESSDENIED, c->LoadFromFile(keptName, 0, 0, 0, &result));
+  EXPECT_EQ(0, result);
+  BSTR text = nullptr;
+  EXPECT_EQ(S_OK, c->get_PngImageBase64(&text)) << "the rest keeps working";
+  EXPECT_EQ(S_OK, c->put_DrawEnabled(0));
+  SysFreeString(text);
+  // The container takes the option back: the files are reachable again.
+  ASSERT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IID_IDispatch, caller, 0));
+  EXPECT_EQ(S_OK, c->SaveToFile(freshName, &result));
+  EXPECT_EQ(-1, result);
+  SysFreeString(keptName);
+  SysFreeString(freshName);
 }
 
 BOOL CALLBACK CollectWindow(HWND w, LPARAM p) {

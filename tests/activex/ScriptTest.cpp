@@ -135,8 +135,8 @@ WScript.Echo "PngImageBase64 " & (Len(p) > 100) & " " & (c.PngImageBase64 = p)
 c.PngImageBase64 = "not a picture"
 WScript.Echo "error " & Hex(Err.Number)
 Err.Clear
-r = c.SaveToFile("C:\x.png")
-WScript.Echo "error " & Hex(Err.Number)
+r = c.SaveToFile("C:\x.gif")
+WScript.Echo "SaveToFile " & r & " error " & Hex(Err.Number)
 Err.Clear
 v = c.Visible
 WScript.Echo "error " & Hex(Err.Number)
@@ -153,7 +153,7 @@ WScript.Echo "done"
                                              "error 80004001 ZanQuilmo4.ZanQuilmoAx4",
                                              "PngImageBase64 True True",
                                              "error 80070057",
-                                             "error 80004001",
+                                             "SaveToFile 1 error 0",
                                              "error 1B6",
                                              "done"};
   EXPECT_EQ(expected, out);

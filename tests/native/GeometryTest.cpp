@@ -2,9 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <vector>
 
+#include "Fill.h"
 #include "Geometry.h"
+#include "Resample.h"
 
 using zq::ConstrainPoint;
 using zq::IntPoint;
@@ -96,6 +100,41 @@ TEST(Geometry, RoundedCornersAreAQuarterOfTheShorterSide) {
   EXPECT_EQ(10, zq::RoundRectCorner({40, 100}, {0, 0}));
   const int lo = std::numeric_limits<int>::min(), hi = std::numeric_limits<int>::max();
   EXPECT_EQ(1073741823, zq::RoundRectCorner({lo, lo}, {hi, hi})) << "no overflow at the extremes";
+}
+
+// A top-down 24-bit image of w x h in a vector, and its view.
+struct Image {
+  int w, h;
+  std::vector<std::uint8_t> bytes;
+  Image(int w_, int h_, std::uint8_t fill) : w(w_), h(h_), bytes(zq::Bgr24Stride(w_) * h_, fill) {}
+  zq::Bgr24View View() { return {bytes.data(), static_cast<std::ptrdiff_t>(zq::Bgr24Stride(w)), w, h}; }
+};
+
+TEST(Resample, HalvingAveragesTwoByTwoWithTruncationAndThirdsTakeThreeByThree) {
+  Image src(4, 2, 0), dst(2, 1, 99);
+  const std::uint8_t samples[4][2] = {{1, 1}, {2, 2}, {10, 20}, {30, 40}};  // columns 0..3, rows 0..1
+  for (int x = 0; x < 4; ++x)
+    for (int y = 0; y < 2; ++y) src.View().Px(x, y)[0] = samples[x][y];
+  zq::ResampleBitmap(src.View(), dst.View());
+  EXPECT_EQ(1, dst.View().Px(0, 0)[0]) << "1, 1, 2, 2 average to 1";
+  EXPECT_EQ(25, dst.View().Px(1, 0)[0]);
+  // A 9 x 9 image of one value per 3 x 3 block shrunk to 3 x 3 gives the blocks back.
+  Image nine(9, 9, 0), three(3, 3, 0);
+  for (int y = 0; y < 9; ++y)
+    for (int x = 0; x < 9; ++x) nine.View().Px(x, y)[1] = static_cast<std::uint8_t>((y / 3) * 3 + x / 3);
+  zq::ResampleBitmap(nine.View(), three.View());
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(y * 3 + x, three.View().Px(x, y)[1]);
+}
+
+TEST(SurfaceFill, ExactColourFourWaysOnly) {
+  Image img(5, 5, 255);
+  for (int i = 0; i < 5; ++i) std::memcpy(img.View().Px(i, i), "\0\0\0", 3);  // a diagonal
+  img.View().Px(4, 0)[0] = 254;  // one unit off white
+  EXPECT_EQ(9, zq::SurfaceFill(img.View(), 4, 1, 0x0000FF)) << "the upper triangle but the odd pixel";
+  EXPECT_EQ(255, img.View().Px(0, 4)[2]) << "the lower triangle is not reached across the diagonal";
+  EXPECT_EQ(0, zq::SurfaceFill(img.View(), 4, 1, 0x0000FF)) << "already that colour";
+  EXPECT_EQ(0, zq::SurfaceFill(img.View(), 5, 1, 0x0000FF)) << "outside";
 }
 
 }  // namespace
