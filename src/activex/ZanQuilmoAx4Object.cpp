@@ -95,10 +95,11 @@ class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public 
     return Guarded([&] { Control().Set_PngImageBase64(std::wstring_view(v ? v : L"", v ? SysStringLen(v) : 0)); });
   }
   STDMETHODIMP get_Picture(IPictureDisp** v) override {
-    if (v) *v = nullptr;
-    return NotYet(L"Picture");
+    if (!v) return E_POINTER;
+    *v = nullptr;
+    return Guarded([&] { *v = Control().Get_Picture().detach(); });
   }
-  STDMETHODIMP putref_Picture(IPictureDisp*) override { return NotYet(L"Picture"); }
+  STDMETHODIMP putref_Picture(IPictureDisp* v) override { return Guarded([&] { Control().Set_Picture(v); }); }
   STDMETHODIMP get_DrawAreaAlign(TxCtrlAlign* v) override {
     return Get(v, [&] { return static_cast<TxCtrlAlign>(Control().Get_DrawAreaAlign()); });
   }
@@ -185,10 +186,6 @@ class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public 
                       E_ACCESSDENIED);
   }
 
-  HRESULT NotYet(const wchar_t* member) noexcept {
-    fw::SetComError(IID_IZanQuilmoAx4, kProgId, std::wstring(member) + L" はこの版ではまだ使えません。");
-    return E_NOTIMPL;
-  }
 };
 
 // The text of the creation failure box: a full stop is added when the message's last

@@ -91,6 +91,11 @@ class TZanQuilmoAx4 : public ZanQuilmoForm, public DrawingState {
   std::string Get_PngImageBase64();
   void Set_PngImageBase64(std::wstring_view text);
 
+  // The drawing as a new OLE picture the host owns; replaced by a picture's pixels (null or a
+  // non-bitmap picture: white). Refusals throw fw::Error and change nothing.
+  fw::ComPtr<IPictureDisp> Get_Picture();
+  void Set_Picture(IUnknown* value);
+
   // Image files: -1 done, 0 failed, 1 a name this system does not take.
   long LoadFromFile(const std::wstring& name, long manual, long x, long y);
   long SaveToFile(const std::wstring& name);

@@ -210,13 +210,125 @@ TEST(Automation, AnEscapingErrorCarriesTheInterfaceTheProgIdAndItsMessage) {
   SysFreeString(x.bstrHelpFile);
 }
 
-TEST(Automation, MembersOfALaterVersionSayTheyAreNotAvailable) {
+// The pixels of a bitmap picture (top-down, three bytes each), and its size.
+struct PicturePixels {
+  LONG w = 0, h = 0;
+  std::vector<std::uint8_t> bgr;
+};
+PicturePixels ReadPicture(IPictureDisp* disp) {
+  PicturePixels out;
+  ComPtr<IPicture> pic;
+  OLE_HANDLE handle = 0;
+  if (!disp || FAILED(disp->QueryInterface(IID_IPicture, pic.put_void())) || FAILED(pic->get_Handle(&handle))) return out;
+  const HBITMAP b = reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(handle));
+  BITMAP bm{};
+  GetObjectW(b, sizeof bm, &bm);
+  out.w = bm.bmWidth;
+  out.h = bm.bmHeight;
+  BITMAPINFO bi{};
+  bi.bmiHeader = {sizeof(BITMAPINFOHEADER), out.w, -out.h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  std::vector<std::uint8_t> rows(((out.w * 3 + 3) & ~3) * std::size_t(out.h));
+  HDC dc = GetDC(nullptr);
+  GetDIBits(dc, b, 0, out.h, rows.data(), &bi, DIB_RGB_COLORS);
+  ReleaseDC(nullptr, dc);
+  for (LONG y = 0; y < out.h; ++y)
+    out.bgr.insert(out.bgr.end(), rows.begin() + ((out.w * 3 + 3) & ~3) * y, rows.begin() + ((out.w * 3 + 3) & ~3) * y + out.w * 3);
+  return out;
+}
+HBITMAP Dib(int w, int h, COLORREF c) {
+  zq::fw::Bitmap b;
+  b.SetSize(w, h);
+  b.GetCanvas().Brush().color = c;
+  b.GetCanvas().FillRect(RECT{0, 0, w, h});
+  b.GetCanvas().SetPixel(w / 2, h / 3, RGB(1, 2, 3));
+  return b.ReleaseHandle();
+}
+
+TEST(Picture, GetAndPutCopyPixelsAndRefusalsChangeNothing) {
   ComPtr<IZanQuilmoAx4> c = NewControl();
   ASSERT_TRUE(c);
-  IPictureDisp* pic = reinterpret_cast<IPictureDisp*>(1);
-  EXPECT_EQ(E_NOTIMPL, c->get_Picture(&pic));
-  EXPECT_EQ(nullptr, pic);
-  EXPECT_EQ(L"ZanQuilmo4.ZanQuilmoAx4", TakeErrorInfo().source);
+  HBITMAP marked = Dib(120, 80, RGB(200, 30, 40));
+  ASSERT_EQ(S_OK, c->putref_Picture(zqtest::PictureOf(marked).get()));
+  DeleteObject(marked);
+  LONG v = 0;
+  c->get_DrawAreaAlign(reinterpret_cast<TxCtrlAlign*>(&v));
+  EXPECT_EQ(1, v) << "manual alignment at the picture's size";
+  c->get_DrawAreaWidth(&v);
+  EXPECT_EQ(120, v);
+  // Get, then put the same object: every pixel as it was; the object is the host's own copy.
+  ComPtr<IPictureDisp> got;
+  ASSERT_EQ(S_OK, c->get_Picture(got.put()));
+  const PicturePixels first = ReadPicture(got.get());
+  ASSERT_EQ(120, first.w);
+  ASSERT_EQ(S_OK, c->putref_Picture(got.get()));
+  ComPtr<IPictureDisp> again;
+  ASSERT_EQ(S_OK, c->get_Picture(again.put()));
+  EXPECT_EQ(first.bgr, ReadPicture(again.get()).bgr);
+  // Through IDispatch, with put and putref alike: a picture of another size resizes the area.
+  HBITMAP big = Dib(300, 200, RGB(10, 200, 90));
+  ComPtr<IPictureDisp> bigPic = zqtest::PictureOf(big);
+  DeleteObject(big);
+  VARIANT arg;
+  VariantInit(&arg);
+  arg.vt = VT_DISPATCH;
+  arg.pdispVal = bigPic.get();
+  EXPECT_EQ(S_OK, InvokePut(c.get(), 23, arg, DISPATCH_PROPERTYPUT));
+  c->get_DrawAreaHeight(&v);
+  EXPECT_EQ(200, v);
+  EXPECT_EQ(first.bgr, ReadPicture(got.get()).bgr) << "the object from the get keeps the old drawing";
+  // A BMP file loaded by the platform comes in pixel for pixel.
+  zq::fw::Bitmap fromFile;
+  fromFile.SetSize(64, 48);
+  fromFile.GetCanvas().SetPixel(5, 6, RGB(9, 8, 7));
+  const std::vector<std::uint8_t> bmp = fromFile.ToBmp();
+  HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bmp.size());
+  std::memcpy(GlobalLock(mem), bmp.data(), bmp.size());
+  GlobalUnlock(mem);
+  ComPtr<IStream> stream;
+  ASSERT_EQ(S_OK, CreateStreamOnHGlobal(mem, TRUE, stream.put()));
+  ComPtr<IPictureDisp> loaded;
+  ASSERT_EQ(S_OK, OleLoadPicture(stream.get(), static_cast<LONG>(bmp.size()), FALSE, IID_IPictureDisp, loaded.put_void()));
+  ASSERT_EQ(S_OK, c->putref_Picture(loaded.get()));
+  ComPtr<IPictureDisp> back;
+  c->get_Picture(back.put());
+  EXPECT_EQ(ReadPicture(loaded.get()).bgr, ReadPicture(back.get()).bgr);
+  // An icon picture, or none, clears to white at the same size.
+  PICTDESC icon{sizeof(PICTDESC), PICTYPE_ICON, {}};
+  icon.icon.hicon = LoadIconW(nullptr, IDI_APPLICATION);
+  ComPtr<IPictureDisp> iconPic;
+  ASSERT_EQ(S_OK, OleCreatePictureIndirect(&icon, IID_IPictureDisp, FALSE, iconPic.put_void()));
+  for (IPictureDisp* clearing : {iconPic.get(), static_cast<IPictureDisp*>(nullptr)}) {
+    ASSERT_EQ(S_OK, c->putref_Picture(clearing));
+    c->get_Picture(back.put());
+    const PicturePixels white = ReadPicture(back.get());
+    EXPECT_EQ(64, white.w);
+    EXPECT_EQ(std::vector<std::uint8_t>(white.bgr.size(), 255), white.bgr);
+  }
+  // Refusals: no picture object, a deleted bitmap, a bitmap larger than a drawing may be.
+  ASSERT_EQ(S_OK, c->putref_Picture(loaded.get()));
+  BSTR before = nullptr;
+  c->get_PngImageBase64(&before);
+  HBITMAP gone = Dib(30, 30, RGB(1, 1, 1));
+  PICTDESC dead{sizeof(PICTDESC), PICTYPE_BITMAP, {}};
+  dead.bmp.hbitmap = gone;
+  ComPtr<IPictureDisp> deadPic;
+  OleCreatePictureIndirect(&dead, IID_IPictureDisp, FALSE, deadPic.put_void());
+  DeleteObject(gone);
+  HBITMAP huge = Dib(5000, 4000, RGB(1, 1, 1));
+  ComPtr<IPictureDisp> hugePic = zqtest::PictureOf(huge);
+  DeleteObject(huge);
+  ComPtr<IPictureDisp> notAPicture = As<IPictureDisp>(c.get(), IID_IDispatch);  // the control itself
+  const HRESULT expected[3] = {E_NOINTERFACE, E_INVALIDARG, E_INVALIDARG};
+  IPictureDisp* refused[3] = {notAPicture.get(), deadPic.get(), hugePic.get()};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(expected[i], c->putref_Picture(refused[i])) << i;
+    EXPECT_NE(std::wstring::npos, TakeErrorInfo().description.find(L"Picture")) << i;
+    BSTR now = nullptr;
+    c->get_PngImageBase64(&now);
+    EXPECT_EQ(std::wstring(before), std::wstring(now)) << "the drawing as it was";
+    SysFreeString(now);
+  }
+  SysFreeString(before);
 }
 
 TEST(ObjectSafety, AnUntrustedCallerGetsNoFileAccessAndEverythingElse) {
@@ -539,10 +651,8 @@ TEST(Persistence, APropertyBagRoundTripsInTypeLibraryOrder) {
   Bag bag;
   ComPtr<IPersistPropertyBag> pa = As<IPersistPropertyBag>(a.get(), IID_IPersistPropertyBag);
   ASSERT_EQ(S_OK, pa->Save(&bag, TRUE, TRUE));
-  // The drawing travels as PngImageBase64 (Picture has no value in this version yet).
-  EXPECT_EQ((std::vector<std::wstring>{L"AxBorderStyle", L"DrawEnabled", L"PngImageBase64", L"DrawAreaAlign",
-                                       L"DrawAreaWidth", L"DrawAreaHeight"}),
-            bag.writes);
+  // Every property with a get and a put, the drawing as PngImageBase64 and as Picture.
+  EXPECT_EQ(kBagOrder, bag.writes);
 
   ComPtr<IZanQuilmoAx4> b = NewControl();
   ComPtr<IPersistPropertyBag> pb = As<IPersistPropertyBag>(b.get(), IID_IPersistPropertyBag);

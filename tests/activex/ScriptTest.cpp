@@ -126,8 +126,13 @@ On Error Resume Next
 c.AxBorderStyle = -1
 WScript.Echo "error " & Hex(Err.Number) & " " & Err.Source & " " & (Len(Err.Description) > 10)
 Err.Clear
+Set pic = c.Picture
+Set c.Picture = pic
 c.Picture = Nothing
-WScript.Echo "error " & Hex(Err.Number) & " " & Err.Source
+WScript.Echo "Picture " & pic.Width & " error " & Hex(Err.Number) & " align " & c.DrawAreaAlign
+Err.Clear
+Set c.Picture = CreateObject("Scripting.Dictionary")
+WScript.Echo "no picture refused " & (Err.Number <> 0)
 Err.Clear
 p = c.PngImageBase64
 c.PngImageBase64 = p
@@ -150,7 +155,8 @@ WScript.Echo "done"
                                              "automatic ignores True",
                                              "AxBorderStyle 3",
                                              "error 80070057 ZanQuilmo4.ZanQuilmoAx4 True",
-                                             "error 80004001 ZanQuilmo4.ZanQuilmoAx4",
+                                             "Picture 14737 error 0 align 1",
+                                             "no picture refused True",
                                              "PngImageBase64 True True",
                                              "error 80070057",
                                              "SaveToFile 1 error 0",
