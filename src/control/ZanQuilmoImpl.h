@@ -39,6 +39,11 @@ extern const wchar_t kAreaTooLarge[];
 // The message of a failed image placement.
 extern const wchar_t kPasteError[];
 extern const wchar_t kShrinkQuestion[];
+extern const wchar_t kClearQuestion[];
+extern const wchar_t kClearBackgroundQuestion[];
+extern const wchar_t kLoadError[];
+extern const wchar_t kFormatsMessage[];
+extern const wchar_t kOpenFilter[];
 extern const wchar_t kPasteQuestion[];
 // The messages of PngImageBase64.
 extern const wchar_t kImageGetError[];
@@ -112,6 +117,9 @@ class TZanQuilmoAx4 : public ZanQuilmoForm, public DrawingState {
   // History.
   void TakeUndoSnapshot();
   void sbtnUndoClick(Control* sender) override;
+  // The clear and open-image buttons.
+  void sbtnClrClick(Control& sender) override;
+  void sbtnBGIClick(Control& sender) override;
   void TimerTimer(fw::Timer& sender) override;
   void RefreshDrawImage();
   void FillImageWhite(fw::Image& image);

@@ -25,6 +25,7 @@ class Probe : public TZanQuilmoAx4 {
  public:
   using TZanQuilmoAx4::TZanQuilmoAx4;
   using TZanQuilmoAx4::ClassifyImageSize;
+  using TZanQuilmoAx4::FTabletReady;
   using TZanQuilmoAx4::DrawBitmap;
   using TZanQuilmoAx4::FPasteBmp;
   using TZanQuilmoAx4::PasteImage;
@@ -305,6 +306,56 @@ TEST_F(ImageTest, ThePlacementRectangleFollowsTheMouseAndTheKeysPlaceOrCancel) {
   EXPECT_TRUE(redAt(0, 0));
   EXPECT_FALSE(redAt(380, 285)) << "not where the rectangle was";
   fw::SetDialogService(nullptr);
+}
+
+TEST_F(ImageTest, ClearAsksAndClearsTheDrawingAndOnRequestTheBackground) {
+  const std::wstring dir = Folder();
+  Hosted h;
+  Probe& ax = *h.ax;
+  ax.FTabletReady = true;  // a machine with a tablet: input must be on after every Clear
+  auto clickClear = [&](std::deque<int> answers) {
+    RealBoxes boxes(std::move(answers));
+    zqtest::Click(ax.pnlTool->Handle(), ax.sbtnClr->Left() + 16, ax.sbtnClr->Top() + 16);
+    zqtest::PumpUntil([&] { return g_answers.empty(); });
+    zqtest::Pump();
+    EXPECT_EQ(1, ax.ZanTCtl->InputEnabled()) << "tablet input on afterwards";
+  };
+  zqtest::Drag(h.panel(), {40, 40}, {{300, 200}});
+  ASSERT_TRUE(zqtest::PumpUntil([&] { return !ax.Timer.Enabled(); }));
+  const auto drawn = Pixels(ax.DrawBitmap());
+  const int snapshots = ax.SnapshotCount();
+  clickClear({IDNO});
+  EXPECT_EQ(std::vector<std::wstring>{kClearQuestion}, g_asked);
+  EXPECT_EQ(drawn, Pixels(ax.DrawBitmap())) << "No changes nothing";
+  EXPECT_EQ(snapshots, ax.SnapshotCount());
+  clickClear({IDYES});
+  EXPECT_EQ(std::vector<std::uint8_t>(drawn.size(), 255), Pixels(ax.DrawBitmap())) << "white, the panel's size";
+  ax.sbtnUndoClick(ax.sbtnUndo);
+  EXPECT_EQ(drawn, Pixels(ax.DrawBitmap())) << "undo brings the drawing back";
+
+  // With a background image placed and drawn over.
+  fw::Bitmap photo;
+  Paint(photo, 557, 353);
+  ASSERT_EQ(-1, ax.LoadFromFile(Write(dir, L"photo.bmp", photo), 0, 0, 0));
+  ASSERT_TRUE(ax.HasBackground);
+  zqtest::Drag(h.panel(), {40, 300}, {{300, 100}});
+  ASSERT_TRUE(zqtest::PumpUntil([&] { return !ax.Timer.Enabled(); }));
+  const auto overPhoto = Pixels(ax.DrawBitmap());
+  clickClear({IDYES, IDNO});
+  EXPECT_EQ((std::vector<std::wstring>{kClearQuestion, kClearBackgroundQuestion}), g_asked);
+  EXPECT_EQ(Pixels(photo), Pixels(ax.DrawBitmap())) << "the background alone";
+  EXPECT_TRUE(ax.HasBackground);
+  ax.sbtnUndoClick(ax.sbtnUndo);
+  EXPECT_EQ(overPhoto, Pixels(ax.DrawBitmap())) << "undo: the picture from before";
+  clickClear({IDYES, IDYES});
+  EXPECT_EQ(std::vector<std::uint8_t>(drawn.size(), 255), Pixels(ax.DrawBitmap()));
+  EXPECT_EQ(std::vector<std::uint8_t>(drawn.size(), 255), Pixels(ax.TextureBitmap())) << "both layers white";
+  EXPECT_FALSE(ax.HasBackground);
+  ax.sbtnUndoClick(ax.sbtnUndo);
+  EXPECT_EQ(overPhoto, Pixels(ax.DrawBitmap())) << "undo restores both layers";
+  EXPECT_EQ(Pixels(photo), Pixels(ax.TextureBitmap()));
+  EXPECT_TRUE(ax.HasBackground);
+  ax.FTabletReady = false;
 }
 
 }  // namespace
