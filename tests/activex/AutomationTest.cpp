@@ -73,6 +73,40 @@ VARIANT Long(long v) {
   return x;
 }
 
+// The pixels of a bitmap picture (top-down, three bytes each), and its size.
+struct PicturePixels {
+  LONG w = 0, h = 0;
+  std::vector<std::uint8_t> bgr;
+};
+PicturePixels ReadPicture(IPictureDisp* disp) {
+  PicturePixels out;
+  ComPtr<IPicture> pic;
+  OLE_HANDLE handle = 0;
+  if (!disp || FAILED(disp->QueryInterface(IID_IPicture, pic.put_void())) || FAILED(pic->get_Handle(&handle))) return out;
+  const HBITMAP b = reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(handle));
+  BITMAP bm{};
+  GetObjectW(b, sizeof bm, &bm);
+  out.w = bm.bmWidth;
+  out.h = bm.bmHeight;
+  BITMAPINFO bi{};
+  bi.bmiHeader = {sizeof(BITMAPINFOHEADER), out.w, -out.h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  std::vector<std::uint8_t> rows(((out.w * 3 + 3) & ~3) * std::size_t(out.h));
+  HDC dc = GetDC(nullptr);
+  GetDIBits(dc, b, 0, out.h, rows.data(), &bi, DIB_RGB_COLORS);
+  ReleaseDC(nullptr, dc);
+  for (LONG y = 0; y < out.h; ++y)
+    out.bgr.insert(out.bgr.end(), rows.begin() + ((out.w * 3 + 3) & ~3) * y, rows.begin() + ((out.w * 3 + 3) & ~3) * y + out.w * 3);
+  return out;
+}
+HBITMAP Dib(int w, int h, COLORREF c) {
+  zq::fw::Bitmap b;
+  b.SetSize(w, h);
+  b.GetCanvas().Brush().color = c;
+  b.GetCanvas().FillRect(RECT{0, 0, w, h});
+  b.GetCanvas().SetPixel(w / 2, h / 3, RGB(1, 2, 3));
+  return b.ReleaseHandle();
+}
+
 // ---- the Automation interface ----
 
 TEST(Automation, DrawEnabledStoresMinusOneForAnyNonZeroValue) {
@@ -208,40 +242,6 @@ TEST(Automation, AnEscapingErrorCarriesTheInterfaceTheProgIdAndItsMessage) {
   SysFreeString(x.bstrSource);
   SysFreeString(x.bstrDescription);
   SysFreeString(x.bstrHelpFile);
-}
-
-// The pixels of a bitmap picture (top-down, three bytes each), and its size.
-struct PicturePixels {
-  LONG w = 0, h = 0;
-  std::vector<std::uint8_t> bgr;
-};
-PicturePixels ReadPicture(IPictureDisp* disp) {
-  PicturePixels out;
-  ComPtr<IPicture> pic;
-  OLE_HANDLE handle = 0;
-  if (!disp || FAILED(disp->QueryInterface(IID_IPicture, pic.put_void())) || FAILED(pic->get_Handle(&handle))) return out;
-  const HBITMAP b = reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(handle));
-  BITMAP bm{};
-  GetObjectW(b, sizeof bm, &bm);
-  out.w = bm.bmWidth;
-  out.h = bm.bmHeight;
-  BITMAPINFO bi{};
-  bi.bmiHeader = {sizeof(BITMAPINFOHEADER), out.w, -out.h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-  std::vector<std::uint8_t> rows(((out.w * 3 + 3) & ~3) * std::size_t(out.h));
-  HDC dc = GetDC(nullptr);
-  GetDIBits(dc, b, 0, out.h, rows.data(), &bi, DIB_RGB_COLORS);
-  ReleaseDC(nullptr, dc);
-  for (LONG y = 0; y < out.h; ++y)
-    out.bgr.insert(out.bgr.end(), rows.begin() + ((out.w * 3 + 3) & ~3) * y, rows.begin() + ((out.w * 3 + 3) & ~3) * y + out.w * 3);
-  return out;
-}
-HBITMAP Dib(int w, int h, COLORREF c) {
-  zq::fw::Bitmap b;
-  b.SetSize(w, h);
-  b.GetCanvas().Brush().color = c;
-  b.GetCanvas().FillRect(RECT{0, 0, w, h});
-  b.GetCanvas().SetPixel(w / 2, h / 3, RGB(1, 2, 3));
-  return b.ReleaseHandle();
 }
 
 TEST(Picture, GetAndPutCopyPixelsAndRefusalsChangeNothing) {
@@ -643,6 +643,9 @@ const std::vector<std::wstring> kBagOrder = {L"AxBorderStyle",  L"DrawEnabled", 
 TEST(Persistence, APropertyBagRoundTripsInTypeLibraryOrder) {
   ComPtr<IZanQuilmoAx4> a = NewControl();
   ASSERT_TRUE(a);
+  HBITMAP drawing = Dib(400, 150, RGB(250, 120, 0));  // a drawing to carry
+  ASSERT_EQ(S_OK, a->putref_Picture(zqtest::PictureOf(drawing).get()));
+  DeleteObject(drawing);
   a->put_AxBorderStyle(afbRaised);
   a->put_DrawEnabled(0);
   a->put_DrawAreaAlign(alManual);

@@ -8,11 +8,14 @@
 
 #include <cmath>
 #include <cstdint>
+#include <deque>
+#include <string>
 #include <vector>
 
 #include "ComSupport.h"
 #include "TestSupport.h"
 #include "UiSupport.h"
+#include "Graphics.h"
 #include "ZanQuilmo4_TLB.h"
 
 using zq::fw::ComPtr;
@@ -326,6 +329,106 @@ TEST(Container, ShapesFillAndTextDrawnWithTheMouseAndTheKeyboard) {
     for (int x = o.x + 30; x < o.x + 400; ++x) textInk += shot.At(f.x + x, f.y + y) == RGB(0, 0, 255);
   EXPECT_GT(textInk, 200) << "the text in blue";
   active.reset();
+  c.control.reset();
+  DestroyWindow(c.ax);
+  zqtest::Pump();
+}
+
+// The dialogs of this thread, answered by a timer their own loops run: an open-file dialog
+// gets the next file name and OK, a message box has its text noted and gets OK.
+std::deque<std::wstring> g_files;
+std::vector<std::wstring> g_messages;
+BOOL CALLBACK AnswerDialog(HWND w, LPARAM) {
+  wchar_t cls[16] = L"";
+  GetClassNameW(w, cls, 16);
+  if (std::wstring(cls) != L"#32770" || !IsWindowVisible(w)) return TRUE;
+  if (GetDlgItem(w, 0x47C) || GetDlgItem(w, 0x480)) {  // the open-file dialog's name box
+    if (g_files.empty()) return TRUE;
+    SetDlgItemTextW(w, GetDlgItem(w, 0x47C) ? 0x47C : 0x480, g_files.front().c_str());
+    g_files.pop_front();
+    PostMessageW(w, WM_COMMAND, IDOK, 0);
+  } else {
+    wchar_t text[512] = L"";
+    GetDlgItemTextW(w, 0xFFFF, text, 512);
+    g_messages.push_back(text);
+    PostMessageW(w, WM_COMMAND, IDOK, 0);
+  }
+  return TRUE;
+}
+void CALLBACK AnswerDialogs(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), &AnswerDialog, 0); }
+
+TEST(Container, ABackgroundPhotoOpenedPlacedDrawnOverAndErased) {
+  const std::wstring dir = zqtest::Join(zqtest::OutputDir(), L"背景 画像");
+  CreateDirectoryW(dir.c_str(), nullptr);
+  zq::fw::Bitmap photo;  // a colourful "photo": gradients and rings
+  photo.SetSize(600, 420);
+  {
+    const zq::Bgr24View v = photo.View();
+    for (int y = 0; y < v.height; ++y)
+      for (int x = 0; x < v.width; ++x) {
+        const int r = static_cast<int>(std::hypot(x - 300, y - 210));
+        std::uint8_t* p = v.Px(x, y);
+        p[0] = static_cast<std::uint8_t>(255 - y * 255 / v.height);
+        p[1] = static_cast<std::uint8_t>((r / 12) % 2 ? 200 : 90);
+        p[2] = static_cast<std::uint8_t>(x * 255 / v.width);
+      }
+  }
+  const std::wstring photoPath = zqtest::Join(dir, L"写真.bmp"), badPath = zqtest::Join(dir, L"壊れた.png"),
+                     gifPath = zqtest::Join(dir, L"絵.gif");
+  photo.SaveToFile(photoPath);
+  for (const std::wstring& p : {badPath, gifPath}) {
+    HANDLE f = CreateFileW(p.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD n = 0;
+    WriteFile(f, "not an image", 12, &n, nullptr);
+    CloseHandle(f);
+  }
+  zqtest::HostWindow host(840, 640, L"ZanQuilmo4 background");
+  Contained c;
+  ASSERT_NO_FATAL_FAILURE(Contain(host.hwnd(), 10, 10, 820, 620, c));
+  const HWND form = c.form;
+  const POINT o = kDrawingOrigin;
+  g_files = {gifPath, badPath, photoPath};
+  g_messages.clear();
+  const UINT_PTR timer = SetTimer(nullptr, 0, 30, &AnswerDialogs);
+  auto click = [&](POINT p) {
+    zqtest::Click(form, p.x, p.y);
+    zqtest::PumpUntil([] { return false; }, 120);  // the dialogs' turn
+  };
+  click(ToolButton(178));
+  click(ToolButton(178));
+  EXPECT_EQ((std::vector<std::wstring>{L"読み込み可能なファイル形式は(PNG/BMP/JPG,JPEG)です。",
+                                       L"イメージのロード中にエラーが発生しました。"}),
+            g_messages);
+  click(ToolButton(178));  // the photo: its rectangle follows the pointer until a click places it
+  zqtest::MouseMoveTo(form, o.x + 340, o.y + 240);
+  click({o.x + 360, o.y + 250});
+  EXPECT_EQ(L"画像を貼り付けます。", g_messages.back());
+  // Drawn over, then partly erased: the photo shows where the eraser went.
+  click(WidthButton(0));
+  for (int i = 0; i < 5; ++i) {
+    zqtest::Drag(form, {o.x + 80, o.y + 80 + 90 * i}, {{o.x + 400, o.y + 140 + 90 * i}, {o.x + 700, o.y + 60 + 90 * i}});
+    zqtest::Pump();
+  }
+  click(ToolButton(38));
+  zqtest::Drag(form, {o.x + 250, o.y + 60}, {{o.x + 250, o.y + 500}});  // one straight segment down
+  zqtest::Drag(form, {o.x + 500, o.y + 480}, {{o.x + 600, o.y + 90}});
+  zqtest::PumpUntil([] { return false; }, 200);
+  KillTimer(nullptr, timer);
+  RedrawWindow(host.hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_ERASE);
+  zqtest::Pump();
+  const zqtest::Capture shot = zqtest::CaptureClient(host.hwnd());
+  zqtest::SavePng(shot, L"container-background.png");
+  POINT f{0, 0};
+  MapWindowPoints(form, host.hwnd(), &f, 1);
+  // The photo was placed centred on the click: its top-left at (360 - 300, 250 - 210). Down
+  // the eraser's straight path every stroke it crossed is gone and the photo shows.
+  const zq::Bgr24View v = photo.View();
+  int differing = 0;
+  for (int y = 70; y < 450; y += 5) {
+    const std::uint8_t* p = v.Px(250 - 60, y - 40);
+    differing += shot.At(f.x + o.x + 250, f.y + o.y + y) != RGB(p[2], p[1], p[0]);
+  }
+  EXPECT_EQ(0, differing) << "the eraser uncovers the photo";
   c.control.reset();
   DestroyWindow(c.ax);
   zqtest::Pump();

@@ -87,6 +87,9 @@ catch (e) { WScript.Echo("error " + hex(e.number) + " " + codes(e.description).s
 var png = c.PngImageBase64;
 c.PngImageBase64 = png;
 WScript.Echo("PngImageBase64 " + (png.length > 100) + " " + (c.PngImageBase64 == png) + " align " + c.DrawAreaAlign);
+var pic = c.Picture;
+c.Picture = pic;
+WScript.Echo("Picture " + (pic.Width > 0) + " " + (c.PngImageBase64 == png) + " align " + c.DrawAreaAlign);
 try { c.PngImageBase64 = "no picture"; WScript.Echo("no error"); }
 catch (e) { WScript.Echo("error " + hex(e.number) + " " + codes(e.description).substr(0, 5)); }
 try { c.Enabled = 0; WScript.Echo("Enabled reached"); }
@@ -98,7 +101,7 @@ WScript.Echo("done");
       "Align 1 size 400x300", "negative ignored 400", "AxBorderStyle 1", "AxBorderStyle 2",
       "error 80070057 true", "AxBorderStyle 2",
       // "描画" (U+63CF U+753B) begins the size refusal
-      "error 80070057 63cf 753b 9818", "PngImageBase64 true true align 1",
+      "error 80070057 63cf 753b 9818", "PngImageBase64 true true align 1", "Picture true true align 1",
       // "Pn" begins the refusal of a text that holds no PNG
       "error 80070057 50 6e",
       // A name outside the library: JScript on Windows reports 800A01B6 ("does not support

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ComSupport.h"
 #include "HostedControl.h"
 #include "ImageFiles.h"
 #include "TestSupport.h"
@@ -305,6 +306,19 @@ TEST_F(ImageTest, ThePlacementRectangleFollowsTheMouseAndTheKeysPlaceOrCancel) {
   zqtest::Pump();
   EXPECT_TRUE(redAt(0, 0));
   EXPECT_FALSE(redAt(380, 285)) << "not where the rectangle was";
+  // A picture put while the image waits: the rectangle starts again at its top-left corner,
+  // and giving up leaves exactly the picture.
+  ASSERT_EQ(-1, ax.LoadFromFile(path, 1, 0, 0));
+  zqtest::MouseMoveTo(h.panel(), 200, 150);
+  zqtest::Pump();
+  fw::Bitmap picture;
+  Paint(picture, 300, 200);
+  HBITMAP copy = static_cast<HBITMAP>(CopyImage(picture.Handle(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+  ax.Set_Picture(zqtest::PictureOf(copy).get());
+  DeleteObject(copy);
+  EXPECT_EQ((DragPoint{20, 15}), ax.DragLast);
+  ax.PasteImage(0, 0, 2);
+  EXPECT_EQ(Pixels(picture), Pixels(ax.DrawBitmap()));
   fw::SetDialogService(nullptr);
 }
 
