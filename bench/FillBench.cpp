@@ -6,10 +6,9 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <memory>
 
+#include "BenchControl.h"
 #include "BenchSupport.h"
-#include "ZanQuilmoImpl.h"
 
 namespace {
 
@@ -29,34 +28,10 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "usage: fill_bench <ZanQuilmo4.ocx>\n");
     return 2;
   }
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  HMODULE module = LoadLibraryW(argv[1]);
-  if (!module) {
-    std::fprintf(stderr, "cannot load the control module\n");
-    return 1;
-  }
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = DefWindowProcW;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"FillBench";
-  RegisterClassW(&wc);
-  HWND host = CreateWindowExW(0, wc.lpszClassName, L"fill bench", WS_POPUP | WS_VISIBLE, 0, 0, 800, 600, nullptr,
-                              nullptr, wc.hInstance, nullptr);
-  std::unique_ptr<Bucket> ax;
-  try {
-    ax = std::make_unique<Bucket>(module);
-    ax->SetParentWindow(host);
-    ax->SetBorderStyle(zq::fw::BorderStyle::None);
-    ax->SetBounds(0, 0, 800, 600);
-    ax->Initialize();
-    ax->Set_DrawAreaAlign(1);
-    ax->Set_DrawAreaWidth(kW);
-    ax->Set_DrawAreaHeight(kH);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "the control cannot be made: %s\n", e.what());
-    return 1;
-  }
-  zq::fw::ProcessMessages();
+  bench::BenchControl<Bucket> made;
+  bench::MakeControl(made, argv[1], 800, 600, kW, kH);
+  if (!made.ax) return 1;
+  Bucket* ax = made.ax.get();
   zq::fw::Canvas& canvas = ax->DrawBitmap().GetCanvas();
   // Every fill turns the whole drawing from one colour to the other, so each covers it all.
   zq::fw::Color colour = 0xFFFFFF;
@@ -76,7 +51,5 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("%-28s %10s %10s\n", "", "ms", "ratio");
   std::printf("%-28s %10.2f %10s\n", "plain fill (FillRect)", plain * 1e3, "1.00");
   std::printf("%-28s %10.2f %10.2f\n", "BucketFill", bucket * 1e3, bucket / plain);
-  ax.reset();
-  DestroyWindow(host);
   return 0;
 }

@@ -13,8 +13,8 @@
 #include <memory>
 #include <vector>
 
+#include "BenchControl.h"
 #include "BenchSupport.h"
-#include "ZanQuilmoImpl.h"
 
 namespace {
 
@@ -46,34 +46,10 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "usage: stroke_path_bench <ZanQuilmo4.ocx>\n");
     return 2;
   }
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  HMODULE module = LoadLibraryW(argv[1]);
-  if (!module) {
-    std::fprintf(stderr, "cannot load the control module\n");
-    return 1;
-  }
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = DefWindowProcW;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"StrokePathBench";
-  RegisterClassW(&wc);
-  HWND host = CreateWindowExW(0, wc.lpszClassName, L"stroke path bench", WS_POPUP | WS_VISIBLE, 0, 0, kW + 100, kH + 100,
-                              nullptr, nullptr, wc.hInstance, nullptr);
-  std::unique_ptr<zq::TZanQuilmoAx4> ax;
-  try {
-    ax = std::make_unique<zq::TZanQuilmoAx4>(module);
-    ax->SetParentWindow(host);
-    ax->SetBorderStyle(zq::fw::BorderStyle::None);
-    ax->SetBounds(0, 0, kW + 100, kH + 100);
-    ax->Initialize();
-    ax->Set_DrawAreaAlign(1);
-    ax->Set_DrawAreaWidth(kW);
-    ax->Set_DrawAreaHeight(kH);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "the control cannot be made: %s\n", e.what());
-    return 1;
-  }
-  zq::fw::ProcessMessages();
+  bench::BenchControl<zq::TZanQuilmoAx4> made;
+  bench::MakeControl(made, argv[1], kW + 100, kH + 100, kW, kH);
+  if (!made.ax) return 1;
+  zq::TZanQuilmoAx4* ax = made.ax.get();
   HWND panel = ax->pnlImg->Handle();
   const auto strokes = Strokes();
   std::size_t moves = 0;
@@ -98,7 +74,7 @@ int wmain(int argc, wchar_t** argv) {
   const double plain = bench::Best(
       [&] {
         for (const auto& s : strokes)
-          for (std::size_t i = 1; i < s.size(); ++i) SendMessageW(host, WM_MOUSEMOVE, 0, At(s[i]));
+          for (std::size_t i = 1; i < s.size(); ++i) SendMessageW(made.host, WM_MOUSEMOVE, 0, At(s[i]));
       },
       3);
   // The framework reads the Alt key's state for every mouse message, as Windows programs
@@ -178,7 +154,5 @@ int wmain(int argc, wchar_t** argv) {
   }
   // Let the history timer's snapshot go before the control does.
   ax->Timer.SetEnabled(false);
-  ax.reset();
-  DestroyWindow(host);
   return 0;
 }

@@ -126,16 +126,19 @@ POINT Swatch(int column, int row) { return {2 + (column == 0 ? 3 : 20) + 8, 50 +
 POINT WidthButton(int slot) { return {2 + 4 + 16, 50 + 176 + (slot == 0 ? 4 : slot == 1 ? 39 : 74) + 16}; }
 constexpr POINT kDrawingOrigin{49, 50};
 
+// A click at a point of the form, and what it makes happen.
+void ClickOn(HWND form, POINT p) {
+  zqtest::Click(form, p.x, p.y);
+  zqtest::Pump();
+}
+
 TEST(Container, StrokesInEveryMediumDrawnWithTheMouse) {
   zqtest::HostWindow host(840, 640, L"ZanQuilmo4 strokes");
   Contained c;
   ASSERT_NO_FATAL_FAILURE(Contain(host.hwnd(), 10, 10, 820, 620, c));
   const HWND form = c.form;
 
-  auto click = [&](POINT p) {
-    zqtest::Click(form, p.x, p.y);
-    zqtest::Pump();
-  };
+  auto click = [&](POINT p) { ClickOn(form, p); };
   // Per medium: a colour (swatch column, row) and the two widths of its set drawn.
   struct Row {
     int column, row;
@@ -275,10 +278,7 @@ TEST(Container, ShapesFillAndTextDrawnWithTheMouseAndTheKeyboard) {
   Contained c;
   ASSERT_NO_FATAL_FAILURE(Contain(host.hwnd(), 10, 10, 820, 620, c));
   const HWND form = c.form;
-  auto click = [&](POINT p) {
-    zqtest::Click(form, p.x, p.y);
-    zqtest::Pump();
-  };
+  auto click = [&](POINT p) { ClickOn(form, p); };
   auto drag = [&](POINT a, POINT b) {
     zqtest::Drag(form, a, {{(a.x + b.x) / 2, (a.y + b.y) / 2}, b});
     zqtest::Pump();

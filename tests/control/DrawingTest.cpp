@@ -131,9 +131,7 @@ POINT BoxPoint(Probe& ax, int x, int y) {
 class DrawingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(zqtest::ControlModule(), nullptr);
-    zqtest::RegisterModule("ZQ_PBRUSH_OCX");
-    zqtest::RegisterModule("ZQ_TABLET_OCX");
+    ASSERT_NO_FATAL_FAILURE(zqtest::UseControlModules());
     fw::SetDialogService(&dialogs);
     fw::SetExceptionHandler([this](const std::wstring& m) { errors.push_back(m); });
   }

@@ -20,6 +20,13 @@ inline HINSTANCE ControlModule() {
   return m;
 }
 
+// The control module is there and its companions are registered (for a test's SetUp).
+inline void UseControlModules() {
+  ASSERT_NE(ControlModule(), nullptr) << "ZQ_OCX does not name the built module";
+  RegisterModule("ZQ_PBRUSH_OCX");
+  RegisterModule("ZQ_TABLET_OCX");
+}
+
 // A control of class P (TZanQuilmoAx4 or a test's subclass) in a host window at the
 // given client size, set up as a container does; it follows the host's size.
 template <class P>

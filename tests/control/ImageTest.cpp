@@ -106,9 +106,7 @@ struct RealBoxes {
 class ImageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(zqtest::ControlModule(), nullptr);
-    zqtest::RegisterModule("ZQ_PBRUSH_OCX");
-    zqtest::RegisterModule("ZQ_TABLET_OCX");
+    ASSERT_NO_FATAL_FAILURE(zqtest::UseControlModules());
   }
 };
 

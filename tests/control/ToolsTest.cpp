@@ -77,9 +77,7 @@ void ShiftDragOn(Hosted& h, POINT from, POINT to) {
 class ToolsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(zqtest::ControlModule(), nullptr);
-    zqtest::RegisterModule("ZQ_PBRUSH_OCX");
-    zqtest::RegisterModule("ZQ_TABLET_OCX");
+    ASSERT_NO_FATAL_FAILURE(zqtest::UseControlModules());
     fw::SetDialogService(&dialogs);
   }
   void TearDown() override { fw::SetDialogService(nullptr); }
