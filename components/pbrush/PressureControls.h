@@ -1,5 +1,9 @@
 // The pressure brush (ZanPBrushCtl4) and pressure eraser (ZanPEraserCtl4) controls.
 //
+// Not for web pages: they take raw device-context handles as integers and paint into them,
+// so they declare no safety for untrusted callers or data (IObjectSafety supports no option).
+// The memo control hosts and drives them itself; nothing else needs to script them.
+//
 // Properties the memo control never sets, and what they do here:
 //   Magnification       percent applied to both widths (the stored 160; the control sets 100)
 //   DelayControl        quarter pixels a point must move before a segment is painted (4)

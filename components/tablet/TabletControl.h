@@ -1,6 +1,10 @@
 // The tablet input control (ZanTabletCtl4): reports a pen over the window it is attached to
 // as events, in quarter pixels of that window's client area.
 //
+// Not for web pages: it hooks its thread's messages and binds itself to any window handle it
+// is given, so it declares no safety for untrusted callers or data (IObjectSafety supports no
+// option). The memo control hosts and drives it itself.
+//
 // Where packets come from: WinTab (wintab32.dll, when a tablet driver provides one), Windows
 // pointer input of a pen (Windows 8 and later), or ZanTablet_InjectPacket (tests). All go
 // into one queue and come out, on the attaching thread's message loop, as events in order:

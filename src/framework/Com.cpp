@@ -118,9 +118,83 @@ HRESULT DispatchHelper::GetIDsOfNames(LPOLESTR* names, UINT count, DISPID* ids) 
   return info_->GetIDsOfNames(names, count, ids);
 }
 
+namespace {
+
+// Whether a call fits one description of the member: the number of arguments (a property
+// put's value among them; optional parameters may be left out), the named arguments (only a
+// put's DISPID_PROPERTYPUT, which a put must name), and arguments of simple types that convert
+// to the parameter's type. The platform's dispatch would otherwise call the member with what
+// it has, and with arguments on a property get it calls the default member of the result,
+// null or not.
+HRESULT FitsCall(const FUNCDESC& fd, WORD invkind, const DISPPARAMS& p, UINT* argErr) {
+  int params = fd.cParams, required = 0;
+  for (int i = 0; i < fd.cParams; ++i) {
+    const USHORT f = fd.lprgelemdescParam[i].paramdesc.wParamFlags;
+    if (f & PARAMFLAG_FRETVAL) --params;
+    else if (!(f & PARAMFLAG_FOPT)) ++required;
+  }
+  const bool put = invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF);
+  if (put ? p.cNamedArgs != 1 || p.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT : p.cNamedArgs != 0)
+    return put ? DISP_E_PARAMNOTFOUND : DISP_E_NONAMEDARGS;
+  if (static_cast<int>(p.cArgs) < (put ? params : required) || static_cast<int>(p.cArgs) > params)
+    return DISP_E_BADPARAMCOUNT;
+  for (UINT k = 0; k < p.cArgs; ++k) {  // parameter k is rgvarg[cArgs - 1 - k]
+    const UINT at = p.cArgs - 1 - k;
+    VARTYPE want = fd.lprgelemdescParam[k].tdesc.vt;
+    if (want == VT_USERDEFINED) want = VT_I4;  // the enumerations
+    if (want != VT_BSTR && want != VT_I2 && want != VT_I4 && want != VT_BOOL) continue;
+    const VARTYPE got = p.rgvarg[at].vt;
+    if (got == VT_ERROR && (fd.lprgelemdescParam[k].paramdesc.wParamFlags & PARAMFLAG_FOPT)) continue;  // left out
+    VARIANT probe;
+    VariantInit(&probe);
+    const HRESULT hr = VariantChangeType(&probe, &p.rgvarg[at], 0, want);
+    VariantClear(&probe);
+    if (FAILED(hr)) {
+      if (argErr) *argErr = at;
+      return DISP_E_TYPEMISMATCH;
+    }
+  }
+  return S_OK;
+}
+
+// The verdict on a call's shape: S_OK when some description of the member (of a kind the
+// flags ask for) takes it, else why the first one does not; S_OK too for an unknown member,
+// which the platform answers itself.
+HRESULT CheckCall(ITypeInfo* info, DISPID id, WORD flags, const DISPPARAMS* p, UINT* argErr) {
+  if (!p || (p->cArgs && !p->rgvarg) || (p->cNamedArgs && !p->rgdispidNamedArgs)) return E_INVALIDARG;
+  TYPEATTR* attr = nullptr;
+  if (FAILED(info->GetTypeAttr(&attr))) return S_OK;
+  const WORD count = attr->cFuncs;
+  info->ReleaseTypeAttr(attr);
+  HRESULT verdict = S_OK;
+  bool found = false;
+  for (UINT i = 0; i < count; ++i) {
+    FUNCDESC* fd = nullptr;
+    if (FAILED(info->GetFuncDesc(i, &fd))) continue;
+    if (fd->memid == id && (fd->invkind & flags)) {
+      const HRESULT hr = FitsCall(*fd, static_cast<WORD>(fd->invkind), *p, argErr);
+      if (SUCCEEDED(hr)) {
+        info->ReleaseFuncDesc(fd);
+        return S_OK;
+      }
+      if (!found) verdict = hr;
+      found = true;
+    }
+    info->ReleaseFuncDesc(fd);
+  }
+  return verdict;
+}
+
+}  // namespace
+
 HRESULT DispatchHelper::Invoke(void* dual, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
                                EXCEPINFO* excep, UINT* argErr) {
   if (!info_) return E_NOTIMPL;
+  // Put and put-by-reference are alike here (below): either description may take the call.
+  const WORD asked = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF))
+                         ? static_cast<WORD>(flags | DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)
+                         : flags;
+  if (const HRESULT shape = CheckCall(info_.get(), id, asked, params, argErr); FAILED(shape)) return shape;
   if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
     // Try the flavour the caller named first, then the other one.
     const WORD asked = flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF);

@@ -216,7 +216,7 @@ STDMETHODIMP OleControlCommon::GetInterfaceSafetyOptions(REFIID riid, DWORD* sup
     *supported = *enabled = 0;
     return E_NOINTERFACE;
   }
-  *supported = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
+  *supported = id_.safety == SafetyRule::NotSafe ? 0 : INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
   *enabled = SafetyOptions(riid);
   return S_OK;
 }
@@ -234,10 +234,8 @@ bool OleControlCommon::UntrustedCaller() const {
 STDMETHODIMP OleControlCommon::SetInterfaceSafetyOptions(REFIID riid, DWORD mask, DWORD enabled) {
   ComPtr<IUnknown> probe;
   if (FAILED(static_cast<IOleObject*>(this)->QueryInterface(riid, probe.put_void()))) return E_NOINTERFACE;
-  const DWORD all = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
-  if (id_.safety == SafetyRule::PerOption && (mask & ~all)) return E_FAIL;
-  const DWORD now = id_.safety == SafetyRule::LastSet ? mask & enabled
-                                                      : (SafetyOptions(riid) & ~mask) | (enabled & mask);
+  const DWORD now = mask & enabled;
+  if (id_.safety == SafetyRule::NotSafe) return now ? E_FAIL : S_OK;
   return Guarded([&] {
     for (auto& [iid, options] : safety_)
       if (IsEqualIID(iid, riid)) {
@@ -272,7 +270,7 @@ STDMETHODIMP OleControlCommon::FindConnectionPoint(REFIID riid, IConnectionPoint
 
 InvisibleControl::InvisibleControl(REFCLSID clsid, REFIID dual, REFIID source, const wchar_t* progId, DWORD misc,
                                    ITypeLib* lib)
-    : OleControlCommon({clsid, dual, source, progId, misc, SafetyRule::PerOption}, lib) {}
+    : OleControlCommon({clsid, dual, source, progId, misc, SafetyRule::NotSafe}, lib) {}
 
 InvisibleControl::~InvisibleControl() = default;
 

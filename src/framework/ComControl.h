@@ -55,10 +55,11 @@ class ConnectionPoint final : public IConnectionPoint {
   DWORD nextCookie_ = 1;
 };
 
-// How a control answers IObjectSafety::SetInterfaceSafetyOptions.
+// How a control answers IObjectSafety.
 enum class SafetyRule {
-  LastSet,    // the enabled options become mask AND enabled, whatever was set before
-  PerOption,  // only the options in the mask change; a mask with unknown options is refused
+  LastSet,    // safe for untrusted callers and data; the enabled options become mask AND
+              // enabled, whatever was set before
+  NotSafe,    // not for untrusted callers or data: no option is supported, enabling one fails
 };
 
 // What every control of the framework answers alike: in IOleObject and IOleControl its
@@ -155,7 +156,8 @@ class OleControlCommon : public IOleObject,
 
 class InvisibleControl : public OleControlCommon, public IPersistStreamInit {
  public:
-  // The identity's safety rule is PerOption: a companion keeps each option apart.
+  // Invisible controls are components for their host's code, not for web pages: they
+  // declare no safety for untrusted callers or data (SafetyRule::NotSafe).
   InvisibleControl(REFCLSID clsid, REFIID dual, REFIID source, const wchar_t* progId, DWORD misc, ITypeLib* lib);
   virtual ~InvisibleControl();
 

@@ -331,6 +331,25 @@ TEST(Picture, GetAndPutCopyPixelsAndRefusalsChangeNothing) {
   SysFreeString(before);
 }
 
+TEST(Automation, PropertiesReadWithArgumentsAreRefusedCleanly) {
+  ComPtr<IZanQuilmoAx4> c = NewControl();
+  ASSERT_TRUE(c);
+  EXPECT_EQ(7, zqtest::ExpectBadPropertyReadsRefused(c.get()));
+  // A string member given what does not convert: the standard code, and which argument.
+  VARIANT args[2];
+  VariantInit(&args[0]);
+  VariantInit(&args[1]);
+  args[1].vt = VT_DISPATCH;  // FileName (arguments arrive last one first)
+  args[1].pdispVal = c.get();
+  args[0].vt = VT_I4;
+  DISPPARAMS p{args + 1, nullptr, 1, 0};
+  UINT bad = 99;
+  VARIANT result;
+  VariantInit(&result);
+  EXPECT_EQ(DISP_E_TYPEMISMATCH, c->Invoke(19, IID_NULL, 0, DISPATCH_METHOD, &p, &result, nullptr, &bad));
+  EXPECT_EQ(0u, bad);
+}
+
 TEST(ObjectSafety, AnUntrustedCallerGetsNoFileAccessAndEverythingElse) {
   ComPtr<IZanQuilmoAx4> c = NewControl();
   ASSERT_TRUE(c);

@@ -262,7 +262,7 @@ TEST(PressureBrushCom, StoredDefaultsByDispid) {
   }
 }
 
-TEST(PressureBrushCom, InvisibleAtRunTimeAndSafeForScripting) {
+TEST(PressureBrushCom, InvisibleAtRunTimeAndNotForWebPages) {
   Module();
   for (const CLSID& clsid : {CLSID_ZanPBrushCtl4, CLSID_ZanPEraserCtl4}) {
     DWORD registered = 0;
@@ -275,16 +275,26 @@ TEST(PressureBrushCom, InvisibleAtRunTimeAndSafeForScripting) {
     EXPECT_TRUE(status & OLEMISC_INVISIBLEATRUNTIME);
     ComPtr<IObjectSafety> safety;
     ASSERT_EQ(S_OK, ole->QueryInterface(IID_IObjectSafety, safety.put_void()));
+    // Components for the control's own code, not for web pages: no safety declared.
     const DWORD both = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
-    DWORD supported = 0, enabled = 0;
+    DWORD supported = 99, enabled = 99;
     EXPECT_EQ(S_OK, safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled));
-    EXPECT_EQ(both, supported & both);
-    EXPECT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IID_IDispatch, both, both));
-    EXPECT_EQ(S_OK, safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled));
-    EXPECT_EQ(both, enabled & both);
+    EXPECT_EQ(0u, supported);
+    EXPECT_EQ(0u, enabled);
+    EXPECT_EQ(E_FAIL, safety->SetInterfaceSafetyOptions(IID_IDispatch, both, both));
+    EXPECT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IID_IDispatch, both, 0)) << "asking for nothing is fine";
     ComPtr<IProvideClassInfo> pci;
     EXPECT_EQ(S_OK, ole.As(pci));
   }
+}
+
+TEST(PressureBrushSafety, PropertiesReadWithArgumentsAreRefusedCleanly) {
+  // b.BrLightShadeBmp(0) from a script used to crash the host: the platform's dispatch
+  // called the default member of the null picture with the argument.
+  auto b = NewBrush();
+  auto e = NewEraser();
+  EXPECT_GT(zqtest::ExpectBadPropertyReadsRefused(b.get()), 15);
+  EXPECT_GT(zqtest::ExpectBadPropertyReadsRefused(e.get()), 10);
 }
 
 TEST(PressureBrushCom, RegistersAndUnregistersItsClasses) {

@@ -228,6 +228,10 @@ TEST(TabletCom, StoredDefaultsAndReadOnlyState) {
   EXPECT_EQ(0, GetProp(u.get(), kPreventBehindWriting).value);
 }
 
+TEST(TabletCom, PropertiesReadWithArgumentsAreRefusedCleanly) {
+  EXPECT_GT(zqtest::ExpectBadPropertyReadsRefused(NewTablet().get()), 5);
+}
+
 TEST(TabletCom, WithoutADeviceAttachingWorksAndReportsIt) {
   Rig rig;
   // This test machine has no tablet (Xvfb offers none): DeviceStatus says so, and input

@@ -84,6 +84,46 @@ HRESULT LoadProperties(IUnknown* object, const std::vector<std::uint8_t>& bytes)
   return persist->Load(stream.get());
 }
 
+int ExpectBadPropertyReadsRefused(IDispatch* object) {
+  zq::fw::ComPtr<ITypeInfo> info;
+  if (!object || FAILED(object->GetTypeInfo(0, 0, info.put()))) {
+    ADD_FAILURE() << "no type information";
+    return 0;
+  }
+  TYPEATTR* attr = nullptr;
+  info->GetTypeAttr(&attr);
+  const WORD count = attr->cFuncs;
+  info->ReleaseTypeAttr(attr);
+  int tried = 0;
+  for (UINT i = 0; i < count; ++i) {
+    FUNCDESC* fd = nullptr;
+    if (FAILED(info->GetFuncDesc(i, &fd))) continue;
+    const DISPID id = fd->memid;
+    const bool get = fd->invkind == INVOKE_PROPERTYGET;
+    info->ReleaseFuncDesc(fd);
+    if (!get) continue;
+    ++tried;
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_I4;
+    arg.lVal = 0;
+    DISPID named = 5;
+    for (WORD flags : {WORD{DISPATCH_PROPERTYGET}, WORD{DISPATCH_METHOD | DISPATCH_PROPERTYGET}}) {
+      VARIANT result;
+      VariantInit(&result);
+      DISPPARAMS extra{&arg, nullptr, 1, 0};
+      EXPECT_EQ(DISP_E_BADPARAMCOUNT, object->Invoke(id, IID_NULL, 0, flags, &extra, &result, nullptr, nullptr))
+          << "DISPID " << id << " read with an argument";
+      VariantClear(&result);
+      DISPPARAMS withName{&arg, &named, 1, 1};
+      EXPECT_EQ(DISP_E_NONAMEDARGS, object->Invoke(id, IID_NULL, 0, flags, &withName, &result, nullptr, nullptr))
+          << "DISPID " << id << " read with a named argument";
+      VariantClear(&result);
+    }
+  }
+  return tried;
+}
+
 std::wstring LastErrorDescription() {
   zq::fw::ComPtr<IErrorInfo> info;
   if (GetErrorInfo(0, info.put()) != S_OK || !info) return {};

@@ -35,6 +35,12 @@ HRESULT PutProp(IDispatch* d, DISPID id, VARTYPE vt, long value);
 std::vector<std::uint8_t> SavedProperties(IUnknown* object);
 HRESULT LoadProperties(IUnknown* object, const std::vector<std::uint8_t>& bytes);
 
+// Reads every property of an object through IDispatch::Invoke the ways a hostile script
+// might (an extra argument, a named argument, as a property get and as a method call) and
+// checks that each is refused cleanly with the standard dispatch code. Returns how many
+// properties it tried.
+int ExpectBadPropertyReadsRefused(IDispatch* object);
+
 // The description of the thread's current COM error information, or empty.
 std::wstring LastErrorDescription();
 
