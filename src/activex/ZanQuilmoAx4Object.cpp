@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "ActiveForm.h"
+#include "SiteLock.h"
 #include "Dialogs.h"
 #include "ZanQuilmo4_TLB.h"
 #include "ZanQuilmoImpl.h"
@@ -179,9 +180,10 @@ class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public 
 
   // A web page scripts the control as an untrusted caller (its container said so through
   // IObjectSafety): it may use everything but the file members, which would let any page
-  // overwrite the person's files or read their pictures.
+  // overwrite the person's files or read their pictures, unless the administrator listed its
+  // site (SiteLock.h).
   void RefuseFilesToUntrustedCallers(const wchar_t* member) const {
-    if (UntrustedCaller())
+    if (UntrustedCaller() && !SiteAllowedBy(AllowedSites(), ContainerUrl()))
       throw fw::Error(fw::Narrow(std::wstring(member) + L" は Web ページなど信頼されない呼び出し元からは使えません。"),
                       E_ACCESSDENIED);
   }

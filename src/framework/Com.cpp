@@ -126,7 +126,18 @@ namespace {
 // to the parameter's type. The platform's dispatch would otherwise call the member with what
 // it has, and with arguments on a property get it calls the default member of the result,
 // null or not.
-HRESULT FitsCall(const FUNCDESC& fd, WORD invkind, const DISPPARAMS& p, UINT* argErr) {
+// The interface a parameter of an interface type asks for (IID_NULL for any other type).
+IID InterfaceOf(ITypeInfo* info, const TYPEDESC& t) {
+  if (t.vt != VT_PTR || !t.lptdesc || t.lptdesc->vt != VT_USERDEFINED) return IID_NULL;
+  ComPtr<ITypeInfo> ref;
+  TYPEATTR* attr = nullptr;
+  if (FAILED(info->GetRefTypeInfo(t.lptdesc->hreftype, ref.put())) || FAILED(ref->GetTypeAttr(&attr))) return IID_NULL;
+  const IID iid = attr->typekind == TKIND_INTERFACE || attr->typekind == TKIND_DISPATCH ? attr->guid : IID_NULL;
+  ref->ReleaseTypeAttr(attr);
+  return iid;
+}
+
+HRESULT FitsCall(ITypeInfo* info, const FUNCDESC& fd, WORD invkind, const DISPPARAMS& p, UINT* argErr) {
   int params = fd.cParams, required = 0;
   for (int i = 0; i < fd.cParams; ++i) {
     const USHORT f = fd.lprgelemdescParam[i].paramdesc.wParamFlags;
@@ -141,6 +152,16 @@ HRESULT FitsCall(const FUNCDESC& fd, WORD invkind, const DISPPARAMS& p, UINT* ar
   for (UINT k = 0; k < p.cArgs; ++k) {  // parameter k is rgvarg[cArgs - 1 - k]
     const UINT at = p.cArgs - 1 - k;
     VARTYPE want = fd.lprgelemdescParam[k].tdesc.vt;
+    if (want == VT_PTR) {  // an object: it must offer the interface (or be null)
+      const IID iid = InterfaceOf(info, fd.lprgelemdescParam[k].tdesc);
+      const VARIANT& a = p.rgvarg[at];
+      IUnknown* object = a.vt == VT_DISPATCH || a.vt == VT_UNKNOWN ? a.punkVal : nullptr;
+      if (IsEqualIID(iid, IID_NULL) || !object) continue;
+      ComPtr<IUnknown> probe;
+      if (SUCCEEDED(object->QueryInterface(iid, probe.put_void()))) continue;
+      if (argErr) *argErr = at;
+      return DISP_E_TYPEMISMATCH;
+    }
     if (want == VT_USERDEFINED) want = VT_I4;  // the enumerations
     if (want != VT_BSTR && want != VT_I2 && want != VT_I4 && want != VT_BOOL) continue;
     const VARTYPE got = p.rgvarg[at].vt;
@@ -172,7 +193,7 @@ HRESULT CheckCall(ITypeInfo* info, DISPID id, WORD flags, const DISPPARAMS* p, U
     FUNCDESC* fd = nullptr;
     if (FAILED(info->GetFuncDesc(i, &fd))) continue;
     if (fd->memid == id && (fd->invkind & flags)) {
-      const HRESULT hr = FitsCall(*fd, static_cast<WORD>(fd->invkind), *p, argErr);
+      const HRESULT hr = FitsCall(info, *fd, static_cast<WORD>(fd->invkind), *p, argErr);
       if (SUCCEEDED(hr)) {
         info->ReleaseFuncDesc(fd);
         return S_OK;

@@ -2,6 +2,9 @@
 
 #include "ComEnum.h"
 
+#include <exdisp.h>
+#include <shlguid.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -225,6 +228,28 @@ DWORD OleControlCommon::SafetyOptions(REFIID riid) const {
   for (const auto& [iid, options] : safety_)
     if (IsEqualIID(iid, riid)) return options;
   return 0;
+}
+
+std::wstring OleControlCommon::ContainerUrl() const {
+  if (!site_) return {};
+  ComPtr<IMoniker> moniker;
+  if (SUCCEEDED(site_->GetMoniker(OLEGETMONIKER_ONLYIFTHERE, OLEWHICHMK_CONTAINER, moniker.put())) && moniker) {
+    ComPtr<IBindCtx> bind;
+    LPOLESTR name = nullptr;
+    if (SUCCEEDED(CreateBindCtx(0, bind.put())) && SUCCEEDED(moniker->GetDisplayName(bind.get(), nullptr, &name)) && name) {
+      std::wstring url(name);
+      CoTaskMemFree(name);
+      return url;
+    }
+  }
+  ComPtr<IServiceProvider> services;
+  ComPtr<IWebBrowser2> browser;
+  BStr location;
+  if (SUCCEEDED(site_.As(services)) &&
+      SUCCEEDED(services->QueryService(SID_SWebBrowserApp, IID_IWebBrowser2, browser.put_void())) && browser &&
+      SUCCEEDED(browser->get_LocationURL(location.put())))
+    return location.str();
+  return {};
 }
 
 bool OleControlCommon::UntrustedCaller() const {

@@ -129,6 +129,10 @@ class OleControlCommon : public IOleObject,
   // The container said the control is scripted by untrusted callers (a web page): it
   // enabled INTERFACESAFE_FOR_UNTRUSTED_CALLER for IDispatch or the default interface.
   bool UntrustedCaller() const;
+  // The address of the document the control is in, as its container tells it: the display
+  // name of the client site's moniker for its container, else the location of the browser
+  // that the site's service provider offers; empty when the container tells none.
+  std::wstring ContainerUrl() const;
   const Identity& Ident() const { return id_; }
   ConnectionPoint& EventPoint() { return cp_; }
   // The default interface's type information (for Invoke and the property lists).

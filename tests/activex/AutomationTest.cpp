@@ -8,6 +8,7 @@
 #include <objsafe.h>
 #include <ocidl.h>
 #include <olectl.h>
+#include <urlmon.h>
 
 #include <cstring>
 #include <map>
@@ -350,6 +351,33 @@ TEST(Automation, PropertiesReadWithArgumentsAreRefusedCleanly) {
   EXPECT_EQ(0u, bad);
 }
 
+// A client site of a page at a URL: its moniker for the container is a URL moniker.
+class UrlSite final : public IOleClientSite {
+ public:
+  explicit UrlSite(const wchar_t* url) : url_(url) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleClientSite) ? this : nullptr;
+    return *ppv ? S_OK : E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // lives on the test's stack
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+  STDMETHODIMP GetMoniker(DWORD, DWORD which, IMoniker** m) override {
+    *m = nullptr;
+    return which == OLEWHICHMK_CONTAINER ? CreateURLMonikerEx(nullptr, url_, m, URL_MK_UNIFORM) : E_NOTIMPL;
+  }
+  STDMETHODIMP GetContainer(IOleContainer** c) override {
+    *c = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP ShowObject() override { return S_OK; }
+  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+ private:
+  const wchar_t* url_;
+};
+
 TEST(ObjectSafety, AnUntrustedCallerGetsNoFileAccessAndEverythingElse) {
   ComPtr<IZanQuilmoAx4> c = NewControl();
   ASSERT_TRUE(c);
@@ -381,6 +409,28 @@ TEST(ObjectSafety, AnUntrustedCallerGetsNoFileAccessAndEverythingElse) {
   EXPECT_EQ(S_OK, c->get_PngImageBase64(&text)) << "the rest keeps working";
   EXPECT_EQ(S_OK, c->put_DrawEnabled(0));
   SysFreeString(text);
+  // A page on a site the administrator listed may use them; another host, port or scheme
+  // may not (the page's address is the client site's moniker for its container).
+  UrlSite site(L"https://memo.example.com/notes/page.html");
+  ComPtr<IOleObject> ole = As<IOleObject>(c.get(), IID_IOleObject);
+  ASSERT_EQ(S_OK, ole->SetClientSite(&site));
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ZanQuilmo4\\AllowedSites", 0, nullptr, 0,
+                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  auto allow = [&](const wchar_t* sites) {
+    RegDeleteValueW(key, L"site");
+    if (sites) RegSetValueExW(key, L"site", 0, REG_SZ, reinterpret_cast<const BYTE*>(sites), (wcslen(sites) + 1) * 2);
+    return c->SaveToFile(freshName, &result);
+  };
+  for (const wchar_t* other : {L"https://other.example.com", L"https://memo.example.com:8443", L"http://memo.example.com",
+                               L"https://*.memo.example.com", static_cast<const wchar_t*>(nullptr)})
+    EXPECT_EQ(E_ACCESSDENIED, allow(other)) << (other ? zqtest::Narrow(other) : "no list");
+  EXPECT_EQ(S_OK, allow(L"https://MEMO.example.com"));
+  EXPECT_EQ(-1, result);
+  EXPECT_EQ(S_OK, allow(L"https://*.example.com:443")) << "a subdomain";
+  RegCloseKey(key);
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ZanQuilmo4\\AllowedSites");
+  ole->SetClientSite(nullptr);
   // The container takes the option back: the files are reachable again.
   ASSERT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IID_IDispatch, caller, 0));
   EXPECT_EQ(S_OK, c->SaveToFile(freshName, &result));

@@ -295,6 +295,17 @@ TEST(PressureBrushSafety, PropertiesReadWithArgumentsAreRefusedCleanly) {
   auto e = NewEraser();
   EXPECT_GT(zqtest::ExpectBadPropertyReadsRefused(b.get()), 15);
   EXPECT_GT(zqtest::ExpectBadPropertyReadsRefused(e.get()), 10);
+  // An object that is no picture given to a picture property: the standard dispatch code.
+  VARIANT foreign;
+  VariantInit(&foreign);
+  foreign.vt = VT_DISPATCH;
+  foreign.pdispVal = e.get();
+  DISPID put = DISPID_PROPERTYPUT;
+  DISPPARAMS p{&foreign, &put, 1, 1};
+  UINT bad = 99;
+  EXPECT_EQ(DISP_E_TYPEMISMATCH, b->Invoke(brush::BrLightShadeBmp, IID_NULL, 0, DISPATCH_PROPERTYPUTREF, &p, nullptr,
+                                           nullptr, &bad));
+  EXPECT_EQ(0u, bad);
 }
 
 TEST(PressureBrushCom, RegistersAndUnregistersItsClasses) {
