@@ -5,6 +5,7 @@
 // leaves alone start at zero.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "Gdi.h"
@@ -27,8 +28,20 @@ inline constexpr std::uint8_t kPhaseTabletPen = 2;
 inline constexpr std::uint8_t kPhaseTabletEraser = 3;
 inline constexpr std::uint8_t kPhaseMouseDrag = 4;
 
+// Figures (ShapeKind, DrawFigure) and the pen set-up of the rubber band (SetupPen).
+inline constexpr int kKindRectangle = 1;
+inline constexpr int kKindRoundRect = 2;
+inline constexpr int kKindEllipse = 3;
+inline constexpr int kKindLine = 4;
+inline constexpr int kKindTriangle = 5;
+inline constexpr int kSetupRubberBand = 4;
+
 // A position in the drawing (pixels).
 using DragPoint = IntPoint;
+
+// A coordinate a caller gives, held far outside any drawing but where adding a margin or half
+// an image's size to it cannot overflow (GDI clips at far smaller values anyway).
+inline int HeldCoordinate(long long v) { return static_cast<int>(std::clamp<long long>(v, -(1LL << 28), 1LL << 28)); }
 
 struct DrawingState {
   std::uint8_t StrokePhase = 0;   // 0 idle, 1 a release is handled, 2 / 3 tablet pen / eraser, 4 mouse drag

@@ -272,6 +272,7 @@ class TZanQuilmoAx4 : public ZanQuilmoForm, public DrawingState {
   int FitPasteImage(fw::Bitmap& image, int manual);
   void ShrinkImage(fw::Bitmap& image, int fit, int areaWidth, int areaHeight);
   void PlacementRectangle(DragPoint centre);
+  void PlacementAtCorner();
   void PlacementMove(int x, int y);
   int PasteImage(int x, int y, int mode);
   void ActiveFormKeyUp(Control& sender, WORD& key, ShiftState shift) override;

@@ -12,7 +12,6 @@ namespace zq {
 namespace {
 
 constexpr int kTextLinePixels = 13;  // the smallest height of a placed line
-constexpr int kKindRectangle = 1;
 
 // The smallest height of a box for n lines (held within 32 bits for a huge memo).
 int MinimumTextHeight(std::size_t lines) {

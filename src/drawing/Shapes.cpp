@@ -4,22 +4,10 @@
 // the drawing bitmap itself while a drag lasts (the text box uses it too); whatever a figure
 // changes is shown on the screen at once.
 #include <algorithm>
-#include <array>
 
 #include "ZanQuilmoImpl.h"
 
 namespace zq {
-
-namespace {
-
-constexpr int kSetupRubberBand = 4;
-constexpr int kKindRectangle = 1, kKindRoundRect = 2, kKindEllipse = 3, kKindLine = 4, kKindTriangle = 5;
-
-// Coordinates far outside any drawing are held back, so that a margin added to them cannot
-// overflow (GDI clips at far smaller values anyway).
-int Held(int v) { return std::clamp(v, -(1 << 28), 1 << 28); }
-
-}  // namespace
 
 void TZanQuilmoAx4::SetupPen(int setup) {
   fw::Canvas& c = imgDraw->GetCanvas();
@@ -101,7 +89,8 @@ void TZanQuilmoAx4::DrawFigure(int kind, int setup, DragPoint a, DragPoint b) {
 void TZanQuilmoAx4::ShowDrawingChange(RECT r, int penWidth) {
   if (!pnlImg->HandleAllocated()) return;
   const int margin = std::clamp(penWidth, 1, 1000) + 2;
-  r = {Held(r.left) - margin, Held(r.top) - margin, Held(r.right) + margin, Held(r.bottom) + margin};
+  r = {HeldCoordinate(r.left) - margin, HeldCoordinate(r.top) - margin, HeldCoordinate(r.right) + margin,
+       HeldCoordinate(r.bottom) + margin};
   InvalidateRect(pnlImg->Handle(), &r, FALSE);
 }
 

@@ -198,10 +198,6 @@ void Canvas::FillWhite(const RECT& r) {
   PatBlt(Handle(), r.left, r.top, r.right - r.left, r.bottom - r.top, WHITENESS);
 }
 
-void Canvas::FloodFillSurface(int x, int y, Color surface) {
-  ExtFloodFill(Handle(), x, y, surface, FLOODFILLSURFACE);
-}
-
 Color Canvas::Pixel(int x, int y) { return SurfaceEmpty() ? CLR_INVALID : GetPixel(Handle(), x, y); }
 void Canvas::SetPixel(int x, int y, Color c) { SetPixelV(Handle(), x, y, Resolve(c)); }
 

@@ -88,8 +88,6 @@ class Canvas {
   void Polygon(const std::vector<POINT>& points);
   void FillRect(const RECT& rect);  // with the brush
   void FillWhite(const RECT& rect);  // sets every pixel white, no brush
-  // Fills with the brush every pixel connected to (x, y) that has exactly colour `surface`.
-  void FloodFillSurface(int x, int y, Color surface);
   // The pixel's colour, or CLR_INVALID (0xFFFFFFFF) outside the drawing surface.
   Color Pixel(int x, int y);
   void SetPixel(int x, int y, Color c);

@@ -18,15 +18,6 @@ const wchar_t kShrinkQuestion[] =
     L"描画領域より大きな画像を表示しようとしています。\r\n\r\n描画領域に合わせて画像を縮小しますか？";
 const wchar_t kPasteQuestion[] = L"画像を貼り付けます。";
 
-namespace {
-
-constexpr int kKindRectangle = 1, kSetupRubberBand = 4;
-
-// A position the host gives, held where adding half an image's size cannot overflow.
-int Held(long v) { return static_cast<int>(std::clamp<long>(v, -(1L << 28), 1L << 28)); }
-
-}  // namespace
-
 // ---- files ----
 
 long TZanQuilmoAx4::SaveToFile(const std::wstring& name) {
@@ -44,7 +35,7 @@ long TZanQuilmoAx4::LoadFromFile(const std::wstring& name, long manual, long x, 
     int r = LoadImageFile(name, asked);
     if (r == -1 && asked == 0) {
       // Right after loading, DragLast is the image's half size: its top-left lands at (x, y).
-      r = PasteImage(Held(x) + DragLast.x, Held(y) + DragLast.y, 0);
+      r = PasteImage(HeldCoordinate(x) + DragLast.x, HeldCoordinate(y) + DragLast.y, 0);
       Timer.SetEnabled(true);
       AttachTablet();
     }
@@ -67,8 +58,7 @@ int TZanQuilmoAx4::LoadImageFile(const std::wstring& name, int manual) {
     PasteHalfWidth = FPasteBmp->Width() / 2;
     PasteHalfHeight = FPasteBmp->Height() / 2;
     if (!DeliverWaitingMessages()) return 0;
-    DrawFigure(kKindRectangle, kSetupRubberBand, {0, 0}, {2 * PasteHalfWidth, 2 * PasteHalfHeight});
-    DragLast = {PasteHalfWidth, PasteHalfHeight};
+    PlacementAtCorner();
     if (manual == 1) BeginPlacement();
     return -1;
   } catch (...) {
@@ -132,6 +122,12 @@ void TZanQuilmoAx4::ShrinkImage(fw::Bitmap& image, int fit, int areaWidth, int a
 void TZanQuilmoAx4::PlacementRectangle(DragPoint centre) {
   DrawFigure(kKindRectangle, kSetupRubberBand, {centre.x - PasteHalfWidth, centre.y - PasteHalfHeight},
              {centre.x + PasteHalfWidth, centre.y + PasteHalfHeight});
+}
+
+// The waiting image's rectangle with its top-left at the drawing's corner.
+void TZanQuilmoAx4::PlacementAtCorner() {
+  DragLast = {PasteHalfWidth, PasteHalfHeight};
+  PlacementRectangle(DragLast);
 }
 
 void TZanQuilmoAx4::PlacementMove(int x, int y) {

@@ -87,10 +87,7 @@ void TZanQuilmoAx4::Set_Picture(IUnknown* value) {
   FitAreaToPicture();
   TakeUndoSnapshot();
   sbtnUndo->SetEnabled(false);
-  if (CurrentTool == kToolPlacement) {  // the waiting image's rectangle starts again at the corner
-    DrawFigure(1, 4, {0, 0}, {2 * PasteHalfWidth, 2 * PasteHalfHeight});
-    DragLast = {PasteHalfWidth, PasteHalfHeight};
-  }
+  if (CurrentTool == kToolPlacement) PlacementAtCorner();  // the waiting image's rectangle starts again
   Modified();
 }
 

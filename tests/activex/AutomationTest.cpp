@@ -932,21 +932,6 @@ TEST(Persistence, ForeignOrCutOffStreamsAreRefusedAndChangeNothing) {
   expectUnchanged("after foreign streams");
 }
 
-// Message boxes of this thread, read and closed by a timer that their own message loop runs.
-std::vector<std::wstring> g_boxTexts;
-BOOL CALLBACK CloseIfBox(HWND w, LPARAM) {
-  wchar_t cls[16] = L"";
-  GetClassNameW(w, cls, 16);
-  if (std::wstring(cls) == L"#32770" && IsWindowVisible(w)) {
-    wchar_t text[512] = L"";
-    GetDlgItemTextW(w, 0xFFFF, text, 512);
-    g_boxTexts.push_back(text);
-    PostMessageW(w, WM_COMMAND, IDOK, 0);
-  }
-  return TRUE;
-}
-void CALLBACK CloseBoxes(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), &CloseIfBox, 0); }
-
 TEST(Persistence, HostileValuesInAStreamAreRefusedOrBounded) {
   ComPtr<IZanQuilmoAx4> a = NewControl();
   ASSERT_TRUE(a);
@@ -969,13 +954,13 @@ TEST(Persistence, HostileValuesInAStreamAreRefusedOrBounded) {
   b->get_DrawAreaWidth(&w0);
   b->get_DrawAreaHeight(&h0);
   const ULONGLONG start = GetTickCount64();
-  g_boxTexts.clear();
-  const UINT_PTR timer = SetTimer(nullptr, 0, 30, &CloseBoxes);
-  EXPECT_EQ(S_OK, zqtest::LoadProperties(b.get(), BuildStream(records))) << "a well-formed stream loads";
-  KillTimer(nullptr, timer);
-  EXPECT_LT(GetTickCount64() - start, 5000u);
-  // The refused height is passed over like the other refusals: no box appears in a load.
-  EXPECT_TRUE(g_boxTexts.empty());
+  {
+    zqtest::AnsweredDialogs boxes;
+    EXPECT_EQ(S_OK, zqtest::LoadProperties(b.get(), BuildStream(records))) << "a well-formed stream loads";
+    EXPECT_LT(GetTickCount64() - start, 5000u);
+    // The refused height is passed over like the other refusals: no box appears in a load.
+    EXPECT_TRUE(boxes.boxTexts.empty());
+  }
   TxActiveFormBorderStyle s{};
   LONG v = 0;
   b->get_AxBorderStyle(&s);

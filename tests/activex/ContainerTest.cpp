@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -45,6 +44,15 @@ struct Contained {
   HWND ax = nullptr;
   ComPtr<IUnknown> control;
   HWND form = nullptr;
+  Contained() = default;
+  Contained(const Contained&) = delete;
+  Contained& operator=(const Contained&) = delete;
+  // Released and its container window closed, as when the container's form closes.
+  ~Contained() {
+    control.reset();
+    if (ax && IsWindow(ax)) DestroyWindow(ax);
+    zqtest::Pump();
+  }
 };
 void Contain(HWND parent, int x, int y, int w, int h, Contained& out) {
   static HMODULE registered = zqtest::RegisterModule("ZQ_OCX");
@@ -132,13 +140,21 @@ void ClickOn(HWND form, POINT p) {
   zqtest::Pump();
 }
 
-TEST(Container, StrokesInEveryMediumDrawnWithTheMouse) {
-  zqtest::HostWindow host(840, 640, L"ZanQuilmo4 strokes");
+// A control contained at 820 x 620 in a host window of its own, where a user's clicks,
+// drags and keys reach it.
+class ContainedForm : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(Contain(host.hwnd(), 10, 10, 820, 620, c));
+    form = c.form;
+  }
+  void click(POINT p) { ClickOn(form, p); }
+  zqtest::HostWindow host{840, 640, L"ZanQuilmo4 in a container"};
   Contained c;
-  ASSERT_NO_FATAL_FAILURE(Contain(host.hwnd(), 10, 10, 820, 620, c));
-  const HWND form = c.form;
+  HWND form = nullptr;
+};
 
-  auto click = [&](POINT p) { ClickOn(form, p); };
+TEST_F(ContainedForm, StrokesInEveryMediumDrawnWithTheMouse) {
   // Per medium: a colour (swatch column, row) and the two widths of its set drawn.
   struct Row {
     int column, row;
@@ -172,9 +188,6 @@ TEST(Container, StrokesInEveryMediumDrawnWithTheMouse) {
         ink += shot.At(x, y) != RGB(255, 255, 255);
     EXPECT_GT(ink, 300) << "medium " << m;
   }
-  c.control.reset();
-  DestroyWindow(c.ax);
-  zqtest::Pump();
 }
 
 // Ink (not white) on the screen in the drawing area of a contained control's form.
@@ -211,9 +224,6 @@ TEST(Container, ASavedMemoComesBackInEitherAlignmentInPlaceBeforeOrAfterTheLoad)
       ink = InkOnScreen(a.form, 400, 300);
       ASSERT_GT(ink, 300);
       saved = zqtest::SavedProperties(a.control.get());
-      a.control.reset();
-      DestroyWindow(a.ax);
-      zqtest::Pump();
     }
     // In place first, then loaded (a container that makes its controls before it loads them).
     {
@@ -223,9 +233,6 @@ TEST(Container, ASavedMemoComesBackInEitherAlignmentInPlaceBeforeOrAfterTheLoad)
       zqtest::Pump();
       RedrawWindow(b.form, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
       EXPECT_EQ(ink, InkOnScreen(b.form, 400, 300)) << "in place before the load";
-      b.control.reset();
-      DestroyWindow(b.ax);
-      zqtest::Pump();
     }
     // Loaded first, then put in place.
     {
@@ -273,12 +280,7 @@ std::wstring FocusedText() {
   return text;
 }
 
-TEST(Container, ShapesFillAndTextDrawnWithTheMouseAndTheKeyboard) {
-  zqtest::HostWindow host(840, 640, L"ZanQuilmo4 tools");
-  Contained c;
-  ASSERT_NO_FATAL_FAILURE(Contain(host.hwnd(), 10, 10, 820, 620, c));
-  const HWND form = c.form;
-  auto click = [&](POINT p) { ClickOn(form, p); };
+TEST_F(ContainedForm, ShapesFillAndTextDrawnWithTheMouseAndTheKeyboard) {
   auto drag = [&](POINT a, POINT b) {
     zqtest::Drag(form, a, {{(a.x + b.x) / 2, (a.y + b.y) / 2}, b});
     zqtest::Pump();
@@ -329,35 +331,9 @@ TEST(Container, ShapesFillAndTextDrawnWithTheMouseAndTheKeyboard) {
     for (int x = o.x + 30; x < o.x + 400; ++x) textInk += shot.At(f.x + x, f.y + y) == RGB(0, 0, 255);
   EXPECT_GT(textInk, 200) << "the text in blue";
   active.reset();
-  c.control.reset();
-  DestroyWindow(c.ax);
-  zqtest::Pump();
 }
 
-// The dialogs of this thread, answered by a timer their own loops run: an open-file dialog
-// gets the next file name and OK, a message box has its text noted and gets OK.
-std::deque<std::wstring> g_files;
-std::vector<std::wstring> g_messages;
-BOOL CALLBACK AnswerDialog(HWND w, LPARAM) {
-  wchar_t cls[16] = L"";
-  GetClassNameW(w, cls, 16);
-  if (std::wstring(cls) != L"#32770" || !IsWindowVisible(w)) return TRUE;
-  if (GetDlgItem(w, 0x47C) || GetDlgItem(w, 0x480)) {  // the open-file dialog's name box
-    if (g_files.empty()) return TRUE;
-    SetDlgItemTextW(w, GetDlgItem(w, 0x47C) ? 0x47C : 0x480, g_files.front().c_str());
-    g_files.pop_front();
-    PostMessageW(w, WM_COMMAND, IDOK, 0);
-  } else {
-    wchar_t text[512] = L"";
-    GetDlgItemTextW(w, 0xFFFF, text, 512);
-    g_messages.push_back(text);
-    PostMessageW(w, WM_COMMAND, IDOK, 0);
-  }
-  return TRUE;
-}
-void CALLBACK AnswerDialogs(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), &AnswerDialog, 0); }
-
-TEST(Container, ABackgroundPhotoOpenedPlacedDrawnOverAndErased) {
+TEST_F(ContainedForm, ABackgroundPhotoOpenedPlacedDrawnOverAndErased) {
   const std::wstring dir = zqtest::Join(zqtest::OutputDir(), L"背景 画像");
   CreateDirectoryW(dir.c_str(), nullptr);
   zq::fw::Bitmap photo;  // a colourful "photo": gradients and rings
@@ -382,38 +358,31 @@ TEST(Container, ABackgroundPhotoOpenedPlacedDrawnOverAndErased) {
     WriteFile(f, "not an image", 12, &n, nullptr);
     CloseHandle(f);
   }
-  zqtest::HostWindow host(840, 640, L"ZanQuilmo4 background");
-  Contained c;
-  ASSERT_NO_FATAL_FAILURE(Contain(host.hwnd(), 10, 10, 820, 620, c));
-  const HWND form = c.form;
   const POINT o = kDrawingOrigin;
-  g_files = {gifPath, badPath, photoPath};
-  g_messages.clear();
-  const UINT_PTR timer = SetTimer(nullptr, 0, 30, &AnswerDialogs);
-  auto click = [&](POINT p) {
+  zqtest::AnsweredDialogs dialogs({}, {gifPath, badPath, photoPath});
+  auto clickAndAnswer = [&](POINT p) {
     zqtest::Click(form, p.x, p.y);
     zqtest::PumpUntil([] { return false; }, 120);  // the dialogs' turn
   };
-  click(ToolButton(178));
-  click(ToolButton(178));
+  clickAndAnswer(ToolButton(178));
+  clickAndAnswer(ToolButton(178));
   EXPECT_EQ((std::vector<std::wstring>{L"読み込み可能なファイル形式は(PNG/BMP/JPG,JPEG)です。",
                                        L"イメージのロード中にエラーが発生しました。"}),
-            g_messages);
-  click(ToolButton(178));  // the photo: its rectangle follows the pointer until a click places it
+            dialogs.boxTexts);
+  clickAndAnswer(ToolButton(178));  // the photo: its rectangle follows the pointer until a click places it
   zqtest::MouseMoveTo(form, o.x + 340, o.y + 240);
-  click({o.x + 360, o.y + 250});
-  EXPECT_EQ(L"画像を貼り付けます。", g_messages.back());
+  clickAndAnswer({o.x + 360, o.y + 250});
+  EXPECT_EQ(L"画像を貼り付けます。", dialogs.boxTexts.back());
   // Drawn over, then partly erased: the photo shows where the eraser went.
-  click(WidthButton(0));
+  clickAndAnswer(WidthButton(0));
   for (int i = 0; i < 5; ++i) {
     zqtest::Drag(form, {o.x + 80, o.y + 80 + 90 * i}, {{o.x + 400, o.y + 140 + 90 * i}, {o.x + 700, o.y + 60 + 90 * i}});
     zqtest::Pump();
   }
-  click(ToolButton(38));
+  clickAndAnswer(ToolButton(38));
   zqtest::Drag(form, {o.x + 250, o.y + 60}, {{o.x + 250, o.y + 500}});  // one straight segment down
   zqtest::Drag(form, {o.x + 500, o.y + 480}, {{o.x + 600, o.y + 90}});
   zqtest::PumpUntil([] { return false; }, 200);
-  KillTimer(nullptr, timer);
   RedrawWindow(host.hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_ERASE);
   zqtest::Pump();
   const zqtest::Capture shot = zqtest::CaptureClient(host.hwnd());
@@ -429,9 +398,6 @@ TEST(Container, ABackgroundPhotoOpenedPlacedDrawnOverAndErased) {
     differing += shot.At(f.x + o.x + 250, f.y + o.y + y) != RGB(p[2], p[1], p[0]);
   }
   EXPECT_EQ(0, differing) << "the eraser uncovers the photo";
-  c.control.reset();
-  DestroyWindow(c.ax);
-  zqtest::Pump();
 }
 
 // Counts the keys a window receives.
@@ -471,9 +437,6 @@ TEST(Container, EnterAndEscapeGoToTheFocusedFormBeforeTheContainer) {
   EXPECT_EQ(S_FALSE, active->TranslateAccelerator(nullptr)) << "no message, nothing translated";
   SetWindowLongPtrW(form, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_formProc));
   active.reset();
-  c.control.reset();
-  DestroyWindow(c.ax);
-  zqtest::Pump();
 }
 
 }  // namespace

@@ -77,32 +77,6 @@ std::wstring Write(const std::wstring& dir, const std::wstring& name, fw::Bitmap
   return path;
 }
 
-// Message boxes of this thread, read and answered by a timer that their own loop runs.
-std::deque<int> g_answers;
-std::vector<std::wstring> g_asked;
-BOOL CALLBACK AnswerIfBox(HWND w, LPARAM) {
-  wchar_t cls[16] = L"";
-  GetClassNameW(w, cls, 16);
-  if (std::wstring(cls) == L"#32770" && IsWindowVisible(w) && !g_answers.empty()) {
-    wchar_t text[512] = L"";
-    GetDlgItemTextW(w, 0xFFFF, text, 512);
-    g_asked.push_back(text);
-    PostMessageW(w, WM_COMMAND, g_answers.front(), 0);
-    g_answers.pop_front();
-  }
-  return TRUE;
-}
-void CALLBACK AnswerBoxes(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), &AnswerIfBox, 0); }
-struct RealBoxes {
-  explicit RealBoxes(std::deque<int> answers) {
-    g_answers = std::move(answers);
-    g_asked.clear();
-    timer = SetTimer(nullptr, 0, 20, &AnswerBoxes);
-  }
-  ~RealBoxes() { KillTimer(nullptr, timer); }
-  UINT_PTR timer;
-};
-
 class ImageTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -225,12 +199,12 @@ TEST_F(ImageTest, ImagesLargerThanTheAreaAreShrunkWhenTheUserSaysYes) {
     Paint(image, c.w, c.h);
     EXPECT_EQ(c.code, ax.ClassifyImageSize(image));
     const std::wstring path = Write(dir, L"big.png", image);
-    RealBoxes boxes({IDYES});
+    zqtest::AnsweredDialogs boxes({IDYES});
     ASSERT_EQ(-1, ax.LoadFromFile(path, 1, 0, 0));
     EXPECT_EQ(c.shrunkW, ax.FPasteBmp->Width());
     EXPECT_EQ(c.shrunkH, ax.FPasteBmp->Height());
-    if (c.code) EXPECT_EQ(std::vector<std::wstring>{kShrinkQuestion}, g_asked);
-    else EXPECT_TRUE(g_asked.empty()) << "an image that fits is not asked about";
+    if (c.code) EXPECT_EQ(std::vector<std::wstring>{kShrinkQuestion}, boxes.boxTexts);
+    else EXPECT_TRUE(boxes.boxTexts.empty()) << "an image that fits is not asked about";
     EXPECT_EQ(kToolPlacement, ax.CurrentTool);
     ax.PasteImage(0, 0, 2);  // given up
   }
@@ -238,7 +212,7 @@ TEST_F(ImageTest, ImagesLargerThanTheAreaAreShrunkWhenTheUserSaysYes) {
   fw::Bitmap wide;
   Paint(wide, 1000, 500);
   const std::wstring path = Write(dir, L"wide.png", wide);
-  RealBoxes boxes({IDNO});
+  zqtest::AnsweredDialogs boxes({IDNO});
   ASSERT_EQ(-1, ax.LoadFromFile(path, 1, 0, 0));
   EXPECT_EQ(1000, ax.FPasteBmp->Width());
   ax.PasteImage(0, 0, 2);
@@ -325,19 +299,20 @@ TEST_F(ImageTest, ClearAsksAndClearsTheDrawingAndOnRequestTheBackground) {
   Hosted h;
   Probe& ax = *h.ax;
   ax.FTabletReady = true;  // a machine with a tablet: input must be on after every Clear
+  // Clicks Clear, answers its questions and returns what they said.
   auto clickClear = [&](std::deque<int> answers) {
-    RealBoxes boxes(std::move(answers));
+    zqtest::AnsweredDialogs boxes(std::move(answers));
     zqtest::Click(ax.pnlTool->Handle(), ax.sbtnClr->Left() + 16, ax.sbtnClr->Top() + 16);
-    zqtest::PumpUntil([&] { return g_answers.empty(); });
+    zqtest::PumpUntil([&] { return boxes.boxAnswers.empty(); });
     zqtest::Pump();
     EXPECT_EQ(1, ax.ZanTCtl->InputEnabled()) << "tablet input on afterwards";
+    return boxes.boxTexts;
   };
   zqtest::Drag(h.panel(), {40, 40}, {{300, 200}});
   ASSERT_TRUE(zqtest::PumpUntil([&] { return !ax.Timer.Enabled(); }));
   const auto drawn = Pixels(ax.DrawBitmap());
   const int snapshots = ax.SnapshotCount();
-  clickClear({IDNO});
-  EXPECT_EQ(std::vector<std::wstring>{kClearQuestion}, g_asked);
+  EXPECT_EQ(std::vector<std::wstring>{kClearQuestion}, clickClear({IDNO}));
   EXPECT_EQ(drawn, Pixels(ax.DrawBitmap())) << "No changes nothing";
   EXPECT_EQ(snapshots, ax.SnapshotCount());
   clickClear({IDYES});
@@ -353,8 +328,7 @@ TEST_F(ImageTest, ClearAsksAndClearsTheDrawingAndOnRequestTheBackground) {
   zqtest::Drag(h.panel(), {40, 300}, {{300, 100}});
   ASSERT_TRUE(zqtest::PumpUntil([&] { return !ax.Timer.Enabled(); }));
   const auto overPhoto = Pixels(ax.DrawBitmap());
-  clickClear({IDYES, IDNO});
-  EXPECT_EQ((std::vector<std::wstring>{kClearQuestion, kClearBackgroundQuestion}), g_asked);
+  EXPECT_EQ((std::vector<std::wstring>{kClearQuestion, kClearBackgroundQuestion}), clickClear({IDYES, IDNO}));
   EXPECT_EQ(Pixels(photo), Pixels(ax.DrawBitmap())) << "the background alone";
   EXPECT_TRUE(ax.HasBackground);
   ax.sbtnUndoClick(ax.sbtnUndo);

@@ -192,27 +192,6 @@ TEST(Canvas, XorRubberBandsDrawnTwiceRestoreEveryPixel) {
   EXPECT_EQ(Pixels(b), before);
 }
 
-TEST(Canvas, SurfaceFloodFillStopsAtAnyOtherColour) {
-  Bitmap b(50, 50);
-  Canvas& c = b.GetCanvas();
-  c.Pen() = {PenStyle::Solid, PenMode::Copy, 1, kBlack};
-  c.Brush().style = BrushStyle::Clear;
-  c.Rectangle(10, 10, 40, 40);
-  c.SetPixel(25, 25, RGB(255, 255, 254));  // almost white: bounds the fill
-  c.Brush() = {BrushStyle::Solid, RGB(200, 0, 0)};
-  c.FloodFillSurface(15, 15, c.Pixel(15, 15));
-  EXPECT_EQ(c.Pixel(15, 15), static_cast<COLORREF>(RGB(200, 0, 0)));
-  EXPECT_EQ(c.Pixel(38, 38), static_cast<COLORREF>(RGB(200, 0, 0)));
-  EXPECT_EQ(c.Pixel(25, 25), static_cast<COLORREF>(RGB(255, 255, 254)));
-  EXPECT_EQ(c.Pixel(5, 5), 0xFFFFFFu) << "outside the frame";
-  EXPECT_EQ(c.Pixel(10, 20), 0u) << "the frame itself";
-  // Filling the frame recolours its connected pixels of exactly its colour.
-  c.Brush().color = RGB(0, 0, 200);
-  c.FloodFillSurface(10, 10, c.Pixel(10, 10));
-  EXPECT_EQ(c.Pixel(39, 39), static_cast<COLORREF>(RGB(0, 0, 200)));
-  EXPECT_EQ(c.Pixel(15, 15), static_cast<COLORREF>(RGB(200, 0, 0)));
-}
-
 TEST(Canvas, TextPensAndPixels) {
   Bitmap b(200, 60);
   Canvas& c = b.GetCanvas();

@@ -172,6 +172,51 @@ std::optional<std::wstring> ScriptedDialogs::PickFile(HWND, const std::wstring& 
 
 // ---- screenshots ----
 
+namespace {
+thread_local AnsweredDialogs* t_answering = nullptr;
+}  // namespace
+
+AnsweredDialogs::AnsweredDialogs(std::deque<int> boxes, std::deque<std::wstring> files)
+    : boxAnswers(std::move(boxes)), fileNames(std::move(files)) {
+  EXPECT_EQ(nullptr, t_answering) << "one AnsweredDialogs at a time";
+  t_answering = this;
+  timer_ = SetTimer(nullptr, 0, 20, &Tick);
+}
+
+AnsweredDialogs::~AnsweredDialogs() {
+  KillTimer(nullptr, timer_);
+  t_answering = nullptr;
+}
+
+void CALLBACK AnsweredDialogs::Tick(HWND, UINT, UINT_PTR, DWORD) {
+  if (t_answering) EnumThreadWindows(GetCurrentThreadId(), &Answer, reinterpret_cast<LPARAM>(t_answering));
+}
+
+BOOL CALLBACK AnsweredDialogs::Answer(HWND w, LPARAM self) {
+  auto& d = *reinterpret_cast<AnsweredDialogs*>(self);
+  wchar_t cls[16] = L"";
+  GetClassNameW(w, cls, 16);
+  if (std::wstring(cls) != L"#32770" || !IsWindowVisible(w)) return TRUE;
+  const int nameBox = GetDlgItem(w, 0x47C) ? 0x47C : GetDlgItem(w, 0x480) ? 0x480 : 0;  // an open-file dialog's
+  if (nameBox) {
+    if (d.fileNames.empty()) return TRUE;
+    SetDlgItemTextW(w, nameBox, d.fileNames.front().c_str());
+    d.fileNames.pop_front();
+    PostMessageW(w, WM_COMMAND, IDOK, 0);
+    return TRUE;
+  }
+  wchar_t text[512] = L"";
+  GetDlgItemTextW(w, 0xFFFF, text, 512);
+  d.boxTexts.push_back(text);
+  int answer = IDOK;
+  if (!d.boxAnswers.empty()) {
+    answer = d.boxAnswers.front();
+    d.boxAnswers.pop_front();
+  }
+  PostMessageW(w, WM_COMMAND, answer, 0);
+  return TRUE;
+}
+
 COLORREF Capture::At(int x, int y) const {
   const std::uint8_t* p = &bgr[(static_cast<std::size_t>(y) * width + x) * 3];
   return RGB(p[2], p[1], p[0]);

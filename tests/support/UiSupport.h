@@ -74,6 +74,26 @@ class ScriptedDialogs final : public zq::fw::DialogService {
   std::optional<std::wstring> PickFile(HWND, const std::wstring& filter, bool placesBar) override;
 };
 
+// The real dialogs of this thread, answered while this object lives by a timer that their own
+// message loop runs: a message box is read and answered with the next of boxAnswers (OK when
+// none is left); an open-file dialog is given the next of fileNames and confirmed (left open
+// when none is left). One at a time on a thread.
+class AnsweredDialogs {
+ public:
+  explicit AnsweredDialogs(std::deque<int> boxAnswers = {}, std::deque<std::wstring> fileNames = {});
+  ~AnsweredDialogs();
+  AnsweredDialogs(const AnsweredDialogs&) = delete;
+  AnsweredDialogs& operator=(const AnsweredDialogs&) = delete;
+  std::deque<int> boxAnswers;
+  std::deque<std::wstring> fileNames;
+  std::vector<std::wstring> boxTexts;  // what the answered boxes said, in order
+
+ private:
+  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD);
+  static BOOL CALLBACK Answer(HWND w, LPARAM self);
+  UINT_PTR timer_ = 0;
+};
+
 // What is on the screen inside a window's client area, as 24-bit rows (top-down).
 struct Capture {
   int width = 0, height = 0;
