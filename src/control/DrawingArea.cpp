@@ -122,4 +122,14 @@ void TZanQuilmoAx4::FitAreaToPicture() {
   pnlImg->SetBounds(pnlImg->Left(), pnlImg->Top(), w, h);
 }
 
+// After a picture was put into the drawing wholesale (Picture, PngImageBase64): the area fits
+// it and the history starts anew with it. A waiting image's rectangle went with the old
+// pixels, so it starts again at the corner; where the pixels stayed, so did the rectangle.
+void TZanQuilmoAx4::PictureTaken(bool pixelsReplaced) {
+  FitAreaToPicture();
+  TakeUndoSnapshot();
+  sbtnUndo->SetEnabled(false);
+  if (pixelsReplaced && CurrentTool == kToolPlacement) PlacementAtCorner();
+}
+
 }  // namespace zq

@@ -113,6 +113,7 @@ class TZanQuilmoAx4 : public ZanQuilmoForm, public DrawingState {
   long Get_DrawAreaHeight() const;
   void Set_DrawAreaHeight(long value);
   void FitAreaToPicture();
+  void PictureTaken(bool pixelsReplaced);
 
   // History.
   void TakeUndoSnapshot();

@@ -84,10 +84,7 @@ void TZanQuilmoAx4::Set_Picture(IUnknown* value) {
       c.FillWhite(RECT{0, 0, DrawBitmap().Width(), DrawBitmap().Height()});
     }
   }
-  FitAreaToPicture();
-  TakeUndoSnapshot();
-  sbtnUndo->SetEnabled(false);
-  if (CurrentTool == kToolPlacement) PlacementAtCorner();  // the waiting image's rectangle starts again
+  PictureTaken(true);
   Modified();
 }
 

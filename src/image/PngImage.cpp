@@ -81,9 +81,7 @@ void TZanQuilmoAx4::Set_PngImageBase64(std::wstring_view text) {
       fw::CanvasLock lock(imgDraw->GetCanvas());
       DrawBitmap().Assign(decoded);
     }
-    FitAreaToPicture();
-    TakeUndoSnapshot();
-    sbtnUndo->SetEnabled(false);
+    PictureTaken(!decoded.Empty());
   } catch (...) {
     Fail(kImageSetError);
   }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -278,19 +279,26 @@ TEST_F(ImageTest, ThePlacementRectangleFollowsTheMouseAndTheKeysPlaceOrCancel) {
   zqtest::Pump();
   EXPECT_TRUE(redAt(0, 0));
   EXPECT_FALSE(redAt(380, 285)) << "not where the rectangle was";
-  // A picture put while the image waits: the rectangle starts again at its top-left corner,
-  // and giving up leaves exactly the picture.
-  ASSERT_EQ(-1, ax.LoadFromFile(path, 1, 0, 0));
-  zqtest::MouseMoveTo(h.panel(), 200, 150);
-  zqtest::Pump();
+  // A picture put while the image waits, as an object or as PNG text: the rectangle starts
+  // again at its top-left corner, and giving up leaves exactly the picture.
   fw::Bitmap picture;
   Paint(picture, 300, 200);
-  HBITMAP copy = static_cast<HBITMAP>(CopyImage(picture.Handle(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-  ax.Set_Picture(zqtest::PictureOf(copy).get());
-  DeleteObject(copy);
-  EXPECT_EQ((DragPoint{20, 15}), ax.DragLast);
-  ax.PasteImage(0, 0, 2);
-  EXPECT_EQ(Pixels(picture), Pixels(ax.DrawBitmap()));
+  const auto putWhileWaiting = [&](const std::function<void()>& put) {
+    ASSERT_EQ(-1, ax.LoadFromFile(path, 1, 0, 0));
+    zqtest::MouseMoveTo(h.panel(), 200, 150);
+    zqtest::Pump();
+    put();
+    EXPECT_EQ((DragPoint{20, 15}), ax.DragLast);
+    ax.PasteImage(0, 0, 2);
+    EXPECT_EQ(Pixels(picture), Pixels(ax.DrawBitmap()));
+  };
+  putWhileWaiting([&] {
+    HBITMAP copy = static_cast<HBITMAP>(CopyImage(picture.Handle(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    ax.Set_Picture(zqtest::PictureOf(copy).get());
+    DeleteObject(copy);
+  });
+  const std::string text = ax.Get_PngImageBase64();
+  putWhileWaiting([&] { ax.Set_PngImageBase64(std::wstring(text.begin(), text.end())); });
   fw::SetDialogService(nullptr);
 }
 
