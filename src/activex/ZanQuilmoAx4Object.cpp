@@ -68,7 +68,7 @@ class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public 
     *result = 0;
     return Guarded([&] {
       RefuseFilesToUntrustedCallers(L"LoadFromFile");
-      *result = Control().LoadFromFile(Text(name), manual, x, y);
+      *result = Control().LoadFromFile(std::wstring(fw::BStrView(name)), manual, x, y);
     });
   }
   STDMETHODIMP SaveToFile(BSTR name, LONG* result) override {
@@ -76,7 +76,7 @@ class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public 
     *result = 0;
     return Guarded([&] {
       RefuseFilesToUntrustedCallers(L"SaveToFile");
-      *result = Control().SaveToFile(Text(name));
+      *result = Control().SaveToFile(std::wstring(fw::BStrView(name)));
     });
   }
   STDMETHODIMP get_DrawEnabled(LONG* v) override { return Get(v, [&] { return Control().Get_DrawEnabled(); }); }
@@ -93,7 +93,7 @@ class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public 
     });
   }
   STDMETHODIMP put_PngImageBase64(BSTR v) override {
-    return Guarded([&] { Control().Set_PngImageBase64(std::wstring_view(v ? v : L"", v ? SysStringLen(v) : 0)); });
+    return Guarded([&] { Control().Set_PngImageBase64(fw::BStrView(v)); });
   }
   STDMETHODIMP get_Picture(IPictureDisp** v) override {
     if (!v) return E_POINTER;
@@ -176,8 +176,6 @@ class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public 
     if (!out) return E_POINTER;
     return Guarded([&] { *out = f(); });
   }
-  static std::wstring Text(BSTR b) { return b ? std::wstring(b, SysStringLen(b)) : std::wstring(); }
-
   // A web page scripts the control as an untrusted caller (its container said so through
   // IObjectSafety): it may use everything but the file members, which would let any page
   // overwrite the person's files or read their pictures, unless the administrator listed its

@@ -212,7 +212,7 @@ STDMETHODIMP ActiveFormControl::GetExtent(DWORD aspect, SIZEL* size) {
 
 STDMETHODIMP ActiveFormControl::GetWindow(HWND* w) {
   if (!w) return E_POINTER;
-  *w = form_ && form_->HandleAllocated() ? form_->Handle() : nullptr;
+  *w = form_ ? form_->HandleIfAllocated() : nullptr;
   return *w ? S_OK : E_FAIL;
 }
 

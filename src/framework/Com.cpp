@@ -120,12 +120,6 @@ HRESULT DispatchHelper::GetIDsOfNames(LPOLESTR* names, UINT count, DISPID* ids) 
 
 namespace {
 
-// Whether a call fits one description of the member: the number of arguments (a property
-// put's value among them; optional parameters may be left out), the named arguments (only a
-// put's DISPID_PROPERTYPUT, which a put must name), and arguments of simple types that convert
-// to the parameter's type. The platform's dispatch would otherwise call the member with what
-// it has, and with arguments on a property get it calls the default member of the result,
-// null or not.
 // The interface a parameter of an interface type asks for (IID_NULL for any other type).
 IID InterfaceOf(ITypeInfo* info, const TYPEDESC& t) {
   if (t.vt != VT_PTR || !t.lptdesc || t.lptdesc->vt != VT_USERDEFINED) return IID_NULL;
@@ -137,6 +131,12 @@ IID InterfaceOf(ITypeInfo* info, const TYPEDESC& t) {
   return iid;
 }
 
+// Whether a call fits one description of the member: the number of arguments (a property
+// put's value among them; optional parameters may be left out), the named arguments (only a
+// put's DISPID_PROPERTYPUT, which a put must name), and arguments of simple types that convert
+// to the parameter's type. The platform's dispatch would otherwise call the member with what
+// it has, and with arguments on a property get it calls the default member of the result,
+// null or not.
 HRESULT FitsCall(ITypeInfo* info, const FUNCDESC& fd, WORD invkind, const DISPPARAMS& p, UINT* argErr) {
   int params = fd.cParams, required = 0;
   for (int i = 0; i < fd.cParams; ++i) {

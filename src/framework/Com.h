@@ -11,6 +11,7 @@
 #include <atomic>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
@@ -86,6 +87,9 @@ class OrphaningRef {
   T* p_ = nullptr;
 };
 
+// The characters of a BSTR, which may be null (the empty text) and may hold null characters.
+inline std::wstring_view BStrView(BSTR b) { return b ? std::wstring_view(b, SysStringLen(b)) : std::wstring_view(); }
+
 class BStr {
  public:
   BStr() = default;
@@ -101,7 +105,7 @@ class BStr {
   }
   BSTR get() const { return b_; }
   BSTR detach() { return std::exchange(b_, nullptr); }
-  std::wstring str() const { return b_ ? std::wstring(b_, SysStringLen(b_)) : std::wstring(); }
+  std::wstring str() const { return std::wstring(BStrView(b_)); }
 
  private:
   BSTR b_ = nullptr;

@@ -157,6 +157,8 @@ class WinControl : public Control {
   // The window, created (with the parents' windows) when it does not exist yet.
   HWND Handle();
   bool HandleAllocated() const { return hwnd_ != nullptr; }
+  // The window if it exists, else null; never creates it (an owner for a dialog, say).
+  HWND HandleIfAllocated() const { return hwnd_; }
   // Destroys the window and creates it anew with the current parameters (and the children's).
   void RecreateWnd();
 

@@ -114,7 +114,7 @@ class OleControl::Site final : public IOleClientSite,
   // IOleWindow / IOleInPlaceSite
   STDMETHODIMP GetWindow(HWND* w) override {
     if (!w) return E_POINTER;
-    *w = owner_ && owner_->Parent() && owner_->Parent()->HandleAllocated() ? owner_->Parent()->Handle() : nullptr;
+    *w = owner_ && owner_->Parent() ? owner_->Parent()->HandleIfAllocated() : nullptr;
     return *w ? S_OK : E_FAIL;
   }
   STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }

@@ -62,7 +62,7 @@ void TZanQuilmoAx4::sbtnBGIClick(Control&) {
   if (FDrawEnabled != -1 || PlacementPending()) return;
   dlgOpen.filter = kOpenFilter;
   dlgOpen.placesBar = false;
-  if (!dlgOpen.Execute(HandleAllocated() ? Handle() : nullptr)) {
+  if (!dlgOpen.Execute(HandleIfAllocated())) {
     SelectPenTool();
     return;
   }

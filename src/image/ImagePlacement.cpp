@@ -87,7 +87,7 @@ int TZanQuilmoAx4::FitPasteImage(fw::Bitmap& image, int manual) {
     const int c = ClassifyImageSize(image);
     if (c < 0) return 0;
     if (c > 0 && manual == 1 &&
-        fw::Dialogs().Message(HandleAllocated() ? Handle() : nullptr, kShrinkQuestion, Caption(), fw::MsgButtons::YesNo,
+        fw::Dialogs().Message(HandleIfAllocated(), kShrinkQuestion, Caption(), fw::MsgButtons::YesNo,
                               fw::MsgIcon::Question) == fw::MsgResult::Yes) {
       ShrinkImage(image, c, W, H);
     }
@@ -138,7 +138,7 @@ void TZanQuilmoAx4::PlacementMove(int x, int y) {
 
 int TZanQuilmoAx4::PasteImage(int x, int y, int mode) {
   const bool confirmed =
-      mode != 1 || fw::Dialogs().Message(HandleAllocated() ? Handle() : nullptr, kPasteQuestion, Caption(),
+      mode != 1 || fw::Dialogs().Message(HandleIfAllocated(), kPasteQuestion, Caption(),
                                          fw::MsgButtons::OkCancel, fw::MsgIcon::Question) == fw::MsgResult::Ok;
   PlacementRectangle(DragLast);
   if (pnlImg->HandleAllocated()) UpdateWindow(pnlImg->Handle());
