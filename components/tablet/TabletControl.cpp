@@ -13,6 +13,7 @@
 
 #include "Application.h"
 #include "ComControl.h"
+#include "Scope.h"
 #include "WinTab.h"
 #include "ZanTablet4_TLB.h"
 #include "ZanTabletInject.h"
@@ -502,10 +503,7 @@ class Tablet final : public zq::fw::DualDispatch<IZanTabletCtl>,
   void Drain() {
     if (draining_) return;
     draining_ = true;
-    struct Done {
-      bool& flag;
-      ~Done() { flag = false; }
-    } done{draining_};
+    const auto done = zq::fw::Finally([this] { draining_ = false; });
     for (;;) {
       ZANTABLET_PACKET p;
       {
