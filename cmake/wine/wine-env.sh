@@ -11,7 +11,28 @@ ZQ_WINE64=${ZQ_WINE64:-/usr/lib/wine/wine64}
 ZQ_WINESERVER=${ZQ_WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver64)}
 
 # What the prefix is made with; a prefix made otherwise is made anew.
-ZQ_PREFIX_RECIPE="2: unmanaged X11 windows"
+ZQ_PREFIX_RECIPE="5: unmanaged X11 windows, Japanese fonts${ZQ_WINE_LINK_CANVAS_FONT:+ (canvas too)}"
+
+# Japanese text in Wine's own user-interface fonts (title bars, menus, status lines,
+# dialogs) through font linking to Debian's IPA fonts, and the Japanese faces that Windows
+# has and the control names (ＭＳ Ｐゴシック) replaced by them.
+zq_japanese_fonts() {
+  local link='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' face
+  local faces=(Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2' 'Microsoft Sans Serif' 'Segoe UI')
+  # The drawing's text face on a system that is not Japanese. Linked, Wine measures its
+  # cells by the linked font too (Windows does not), so the tests' prefix leaves it alone.
+  [ -n "${ZQ_WINE_LINK_CANVAS_FONT:-}" ] && faces+=('MS Sans Serif')
+  for face in "${faces[@]}"; do
+    "$ZQ_WINE64" reg add "$link" /v "$face" /t REG_MULTI_SZ /d 'ipagp.ttf,IPAPGothic\0ipag.ttf,IPAGothic' /f >/dev/null 2>&1
+  done
+  local repl='HKCU\Software\Wine\Fonts\Replacements'
+  for face in 'ＭＳ Ｐゴシック' 'MS PGothic' 'MS UI Gothic' 'Meiryo UI' 'メイリオ'; do
+    "$ZQ_WINE64" reg add "$repl" /v "$face" /d IPAPGothic /f >/dev/null 2>&1
+  done
+  for face in 'ＭＳ ゴシック' 'MS Gothic'; do
+    "$ZQ_WINE64" reg add "$repl" /v "$face" /d IPAGothic /f >/dev/null 2>&1
+  done
+}
 
 # Creates the prefix once; concurrent callers wait on the lock. Windows are unmanaged: the
 # test display has no window manager, and Wine would otherwise wait two seconds for one
@@ -24,6 +45,7 @@ zq_wine_prefix() {
       rm -rf "$WINEPREFIX"
       "$ZQ_WINE64" wineboot -i >/dev/null 2>&1 || true
       "$ZQ_WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+      zq_japanese_fonts
       "$ZQ_WINESERVER" -w
       [ -f "$WINEPREFIX/system.reg" ] || { echo "wine: cannot create the prefix $WINEPREFIX" >&2; exit 1; }
       echo "$ZQ_PREFIX_RECIPE" > "$WINEPREFIX/.zq-ready"

@@ -53,6 +53,24 @@ void ProcessMessages() {
   }
 }
 
+int RunMessageLoop(const std::function<bool(MSG&)>& preTranslate) {
+  MSG msg;
+  for (;;) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0) return static_cast<int>(msg.wParam);
+    if (got == -1) return -1;
+    bool taken = false;
+    try {
+      taken = preTranslate && preTranslate(msg);
+    } catch (...) {
+      HandleException();
+    }
+    if (taken) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   // The condition may also change without a message (another thread, a timer's work): the
   // wait wakes at least every few milliseconds to look at it again.

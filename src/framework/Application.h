@@ -21,6 +21,11 @@ void UnregisterWindowClasses() noexcept;
 // Delivers every message waiting in this thread's queue, then returns.
 void ProcessMessages();
 
+// An application's message loop: runs until WM_QUIT and returns its exit code. Each message
+// is first offered to `preTranslate` (accelerators, an embedded object's keys); a message it
+// takes (returns true for) is not translated or dispatched.
+int RunMessageLoop(const std::function<bool(MSG&)>& preTranslate);
+
 // Pumps messages until done() is true or `timeoutMs` passed; true when done() held.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
 

@@ -179,6 +179,18 @@ void WinControl::AddControl(std::unique_ptr<Control> child) {
   if (raw->GetAlign() != Align::None) AlignControls();
 }
 
+void WinControl::RemoveControl(Control* child) {
+  const auto it = std::find_if(controls_.begin(), controls_.end(), [&](const auto& c) { return c.get() == child; });
+  if (it == controls_.end()) return;
+  const RECT bounds = child->BoundsRect();
+  std::unique_ptr<Control> gone = std::move(*it);
+  controls_.erase(it);
+  gone.reset();
+  if (hwnd_) InvalidateRect(hwnd_, &bounds, TRUE);
+  AlignControls();
+  if (Form* f = GetForm()) f->HintsChanged();
+}
+
 Control* WinControl::FindControl(const std::wstring& name) const {
   for (const auto& c : controls_) {
     if (c->Name() == name) return c.get();

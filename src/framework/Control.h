@@ -150,6 +150,8 @@ class WinControl : public Control {
     AddControl(std::move(child));
     return raw;
   }
+  // Destroys a child of this control (with its window and children); the others close up.
+  void RemoveControl(Control* child);
   const std::vector<std::unique_ptr<Control>>& Controls() const { return controls_; }
   // A control of this name in the subtree (depth first), or null.
   Control* FindControl(const std::wstring& name) const;

@@ -2,6 +2,9 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace zq::fw {
 
 namespace {
@@ -75,6 +78,26 @@ std::optional<std::wstring> SystemDialogs::PickFile(HWND owner, const std::wstri
   return std::wstring(name);
 }
 
+std::optional<std::wstring> SystemDialogs::PickSaveFile(HWND owner, const std::wstring& filter, int& filterIndex,
+                                                        const std::wstring& defaultExt,
+                                                        const std::wstring& fileName) {
+  const std::wstring f = FilterForPlatform(filter);
+  std::vector<wchar_t> name(MAX_PATH * 4, L'\0');
+  fileName.copy(name.data(), std::min(fileName.size(), name.size() - 1));
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = f.c_str();
+  ofn.nFilterIndex = static_cast<DWORD>(std::max(filterIndex, 1));
+  ofn.lpstrFile = name.data();
+  ofn.nMaxFile = static_cast<DWORD>(name.size());
+  ofn.lpstrDefExt = defaultExt.empty() ? nullptr : defaultExt.c_str();
+  ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOREADONLYRETURN;
+  if (!GetSaveFileNameW(&ofn)) return std::nullopt;
+  filterIndex = static_cast<int>(ofn.nFilterIndex);
+  return std::wstring(name.data());
+}
+
 bool ColorDialog::Execute(HWND owner) {
   const auto chosen = Dialogs().PickColor(owner, color_);
   if (!chosen) return false;
@@ -84,6 +107,13 @@ bool ColorDialog::Execute(HWND owner) {
 
 bool OpenDialog::Execute(HWND owner) {
   const auto chosen = Dialogs().PickFile(owner, filter, placesBar);
+  if (!chosen) return false;
+  fileName = *chosen;
+  return true;
+}
+
+bool SaveDialog::Execute(HWND owner) {
+  const auto chosen = Dialogs().PickSaveFile(owner, filter, filterIndex, defaultExt, fileName);
   if (!chosen) return false;
   fileName = *chosen;
   return true;

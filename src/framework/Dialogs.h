@@ -1,4 +1,4 @@
-// Dialogs: message boxes, the colour dialog and the open-file dialog. Every dialog goes
+// Dialogs: message boxes, the colour dialog and the open- and save-file dialogs. Every dialog goes
 // through one service; the product uses the platform's dialogs, tests install a service
 // that answers as scripted.
 #pragma once
@@ -27,6 +27,12 @@ class DialogService {
   // The open-file dialog; `filter` is "text|pattern|text|pattern..."; empty when cancelled.
   virtual std::optional<std::wstring> PickFile(HWND owner, const std::wstring& filter,
                                                bool placesBar) = 0;
+  // The save-file dialog, opened on `fileName` with the filter's `filterIndex`-th (from 1)
+  // entry chosen; a name typed without an extension gets the chosen entry's, or `defaultExt`.
+  // Asks before replacing a file. Returns the name, and the entry chosen in filterIndex;
+  // empty when cancelled.
+  virtual std::optional<std::wstring> PickSaveFile(HWND owner, const std::wstring& filter, int& filterIndex,
+                                                   const std::wstring& defaultExt, const std::wstring& fileName) = 0;
 };
 
 // The service in use: the platform's unless SetDialogService installed another.
@@ -41,6 +47,8 @@ class SystemDialogs final : public DialogService {
                     MsgButtons buttons, MsgIcon icon) override;
   std::optional<Color> PickColor(HWND owner, Color initial) override;
   std::optional<std::wstring> PickFile(HWND owner, const std::wstring& filter, bool placesBar) override;
+  std::optional<std::wstring> PickSaveFile(HWND owner, const std::wstring& filter, int& filterIndex,
+                                           const std::wstring& defaultExt, const std::wstring& fileName) override;
 };
 
 // The colour dialog component: opens on the colour last chosen in it (black at first).
@@ -59,6 +67,16 @@ class OpenDialog {
  public:
   std::wstring filter;
   bool placesBar = true;
+  std::wstring fileName;
+  bool Execute(HWND owner);
+};
+
+// The save-file dialog component.
+class SaveDialog {
+ public:
+  std::wstring filter;
+  int filterIndex = 1;
+  std::wstring defaultExt;  // without the dot
   std::wstring fileName;
   bool Execute(HWND owner);
 };

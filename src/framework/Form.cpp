@@ -60,7 +60,8 @@ void Form::SetClientSize(int width, int height) {
   CreateParams p;
   CreateParamsFor(p);
   RECT r{0, 0, width, height};
-  AdjustWindowRectEx(&r, p.style, FALSE, p.exStyle);
+  const bool menu = !parentWindow_ && HandleAllocated() && GetMenu(Handle());
+  AdjustWindowRectEx(&r, p.style, menu, p.exStyle);
   SetBounds(Left(), Top(), r.right - r.left, r.bottom - r.top);
 }
 
@@ -84,6 +85,7 @@ void Form::CreateParamsFor(CreateParams& p) {
     }
   } else {
     p.style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    if (sizeable_) p.style |= WS_THICKFRAME | WS_MAXIMIZEBOX;
     if (border_ == BorderStyle::Sunken) p.exStyle |= WS_EX_CLIENTEDGE;
   }
 }

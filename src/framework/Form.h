@@ -32,6 +32,10 @@ class Form : public WinControl {
   // too, which get new handles).
   void SetBorderStyle(BorderStyle style);
 
+  // A top-level form the person may resize and maximise (the default is a fixed size).
+  bool Sizeable() const { return sizeable_; }
+  void SetSizeable(bool on) { sizeable_ = on; }
+
   // The window the form's window is a child of; null for a top-level form. Changing it
   // moves an existing window there.
   HWND ParentWindow() const { return parentWindow_; }
@@ -74,6 +78,7 @@ class Form : public WinControl {
   std::wstring caption_;
   FontState font_ = DefaultFont();
   bool keyPreview_ = false;
+  bool sizeable_ = false;
   bool destroying_ = false;
   BorderStyle border_ = BorderStyle::Single;
   HWND parentWindow_ = nullptr;

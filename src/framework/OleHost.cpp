@@ -2,6 +2,8 @@
 
 #include <olectl.h>
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "Application.h"
@@ -67,9 +69,10 @@ VARIANT BoolVariant(bool v) {
 
 }  // namespace
 
-// The client site: what the object asks of its container.
+// The client site, and the in-place frame: what the object asks of its container.
 class OleControl::Site final : public IOleClientSite,
                                public IOleInPlaceSite,
+                               public IOleInPlaceFrame,
                                public IOleControlSite,
                                public IDispatch,
                                public RefCounted {
@@ -85,6 +88,8 @@ class OleControl::Site final : public IOleClientSite,
       *ppv = static_cast<IOleClientSite*>(this);
     else if (IsEqualIID(riid, IID_IOleInPlaceSite) || IsEqualIID(riid, IID_IOleWindow))
       *ppv = static_cast<IOleInPlaceSite*>(this);
+    else if (IsEqualIID(riid, IID_IOleInPlaceFrame) || IsEqualIID(riid, IID_IOleInPlaceUIWindow))
+      *ppv = static_cast<IOleInPlaceFrame*>(this);
     else if (IsEqualIID(riid, IID_IOleControlSite))
       *ppv = static_cast<IOleControlSite*>(this);
     else if (IsEqualIID(riid, IID_IDispatch))
@@ -111,7 +116,7 @@ class OleControl::Site final : public IOleClientSite,
   STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
   STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
 
-  // IOleWindow / IOleInPlaceSite
+  // IOleWindow (of the site and of the frame) / IOleInPlaceSite
   STDMETHODIMP GetWindow(HWND* w) override {
     if (!w) return E_POINTER;
     *w = owner_ && owner_->Parent() ? owner_->Parent()->HandleIfAllocated() : nullptr;
@@ -127,11 +132,14 @@ class OleControl::Site final : public IOleClientSite,
     *frame = nullptr;
     *doc = nullptr;
     if (!owner_) return E_UNEXPECTED;
+    *frame = static_cast<IOleInPlaceFrame*>(this);
+    AddRef();
     *pos = owner_->PositionInParent();
     *clip = *pos;
     if (info) {
+      const HWND parent = owner_->Parent() ? owner_->Parent()->Handle() : nullptr;
       info->fMDIApp = FALSE;
-      info->hwndFrame = owner_->Parent() ? owner_->Parent()->Handle() : nullptr;
+      info->hwndFrame = parent ? GetAncestor(parent, GA_ROOT) : nullptr;
       info->haccel = nullptr;
       info->cAccelEntries = 0;
     }
@@ -150,6 +158,38 @@ class OleControl::Site final : public IOleClientSite,
     if (owner_->inPlace_) owner_->inPlace_->SetObjectRects(r, r);
     return S_OK;
   }
+
+  // IOleInPlaceUIWindow / IOleInPlaceFrame: no tool space and no menus to share.
+  STDMETHODIMP GetBorder(LPRECT r) override {
+    if (r) SetRectEmpty(r);
+    return INPLACE_E_NOTOOLSPACE;
+  }
+  STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
+  STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS w) override {
+    return !w || (w->left == 0 && w->top == 0 && w->right == 0 && w->bottom == 0) ? S_OK : OLE_E_INVALIDRECT;
+  }
+  STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject* active, LPCOLESTR) override {
+    if (owner_) owner_->active_ = ComPtr<IOleInPlaceActiveObject>(active);
+    return S_OK;
+  }
+  STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS widths) override {
+    if (widths) std::fill(std::begin(widths->width), std::end(widths->width), 0);
+    return S_OK;
+  }
+  STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
+  STDMETHODIMP RemoveMenus(HMENU) override { return S_OK; }
+  STDMETHODIMP SetStatusText(LPCOLESTR text) override {
+    if (owner_ && owner_->OnStatusText) {
+      try {
+        owner_->OnStatusText(text ? std::wstring(text) : std::wstring());
+      } catch (...) {
+        HandleException();
+      }
+    }
+    return S_OK;
+  }
+  STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+  STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
 
   // IOleControlSite
   STDMETHODIMP OnControlInfoChanged() override { return S_OK; }
@@ -253,6 +293,7 @@ OleControl::~OleControl() {
     ole_->SetClientSite(nullptr);
   }
   site_.reset();
+  active_.reset();
   inPlace_.reset();
   dispatch_.reset();
   ole_.reset();
@@ -279,7 +320,21 @@ void OleControl::Activate() {
   if (inPlace_) inPlace_->SetObjectRects(&r, &r);
 }
 
+bool OleControl::TranslateAccelerator(MSG& msg) {
+  if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST || !inPlace_) return false;
+  ComPtr<IOleInPlaceActiveObject> active = active_;
+  if (!active) object_.As(active);  // an object that never named its active part
+  return active && active->TranslateAccelerator(&msg) == S_OK;
+}
+
+void OleControl::Focus() {
+  if (!ole_ || !inPlace_ || !Parent() || !Parent()->HandleAllocated()) return;
+  RECT r = PositionInParent();
+  ole_->DoVerb(OLEIVERB_UIACTIVATE, nullptr, site_.get(), 0, Parent()->Handle(), &r);
+}
+
 void OleControl::Deactivate() noexcept {
+  active_.reset();
   if (inPlace_) {
     ComPtr<IOleInPlaceObject> p = inPlace_;
     p->InPlaceDeactivate();

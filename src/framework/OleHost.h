@@ -5,13 +5,18 @@
 // place in the parent's window at the control's bounds. Events are received by connecting
 // a sink to one of the object's connection points.
 //
-// The site offers no frame or document window to an in-place object (GetWindowContext
-// gives none), no undo and no property frame; an object that needs them must do without.
+// The site is also the in-place frame: the object learns the top-level window it lives in,
+// tells which of its parts is active (SetActiveObject), and gets the keys of the
+// container's message loop first through TranslateAccelerator, as a container's loop
+// should give them. The frame has no menus or tool space to share, no undo and no property
+// frame; an object that needs them must do without. What the object says for the status
+// line reaches OnStatusText.
 #pragma once
 
 #include <windows.h>
 #include <ocidl.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +53,15 @@ class OleControl : public Control {
   // connection lasts until this control goes. Throws Error.
   void Connect(REFIID events, IDispatch* sink);
 
+  // Offers a message of the container's loop to the active object before the container
+  // translates and dispatches it; true when the object used it (then it must not be
+  // dispatched). Only keyboard messages are offered, as OLE asks.
+  bool TranslateAccelerator(MSG& msg);
+  // Makes the object UI-active, with the keyboard focus in it.
+  void Focus();
+  // Runs when the object puts a text in the frame's status line (empty to clear it).
+  std::function<void(const std::wstring&)> OnStatusText;
+
   void ParentHandleCreated() override;
   void ParentHandleDestroying() override;
 
@@ -66,6 +80,7 @@ class OleControl : public Control {
   ComPtr<IOleObject> ole_;
   ComPtr<IDispatch> dispatch_;
   ComPtr<IOleInPlaceObject> inPlace_;
+  ComPtr<IOleInPlaceActiveObject> active_;  // what the object named active, if anything
   OrphaningRef<Site> site_;  // the client site the component holds
   DWORD misc_ = 0;
   bool fromModule_ = false;

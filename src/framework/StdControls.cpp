@@ -1,5 +1,7 @@
 #include "StdControls.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 
 #include "Application.h"
@@ -166,6 +168,35 @@ void Memo::FontChanged() {
   wcsncpy(lf.lfFaceName, font_.face.c_str(), LF_FACESIZE - 1);
   fontObj_.reset(CreateFontIndirectW(&lf));
   if (HandleAllocated()) SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(fontObj_.get()), TRUE);
+}
+
+StatusBar::StatusBar(WinControl* parent, std::wstring name) : WinControl(parent, std::move(name)) {
+  SetAlign(Align::Bottom);
+  SetHeight(22);  // until the window tells its own height
+}
+
+void StatusBar::CreateParamsFor(CreateParams& p) {
+  p.className = STATUSCLASSNAMEW;
+  p.style = WS_CHILD | WS_CLIPSIBLINGS | CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER;
+}
+
+void StatusBar::HandleCreated() {
+  // The height the platform gives a status line with its font.
+  const HDC dc = GetDC(Handle());
+  if (dc) {
+    const HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageW(Handle(), WM_GETFONT, 0, 0));
+    const HGDIOBJ old = font ? SelectObject(dc, font) : nullptr;
+    TEXTMETRICW tm{};
+    if (GetTextMetricsW(dc, &tm)) SetHeight(tm.tmHeight + 2 * GetSystemMetrics(SM_CYBORDER) + 6);
+    if (old) SelectObject(dc, old);
+    ReleaseDC(Handle(), dc);
+  }
+  SendMessageW(Handle(), SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text_.c_str()));
+}
+
+void StatusBar::SetText(std::wstring text) {
+  text_ = std::move(text);
+  if (HandleAllocated()) SendMessageW(Handle(), SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text_.c_str()));
 }
 
 std::wstring Memo::Text() const {

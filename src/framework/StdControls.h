@@ -1,5 +1,5 @@
-// The standard controls: panel, scroll box, multi-line text box (windowed); speed button,
-// image and shape (graphic).
+// The standard controls: panel, scroll box, multi-line text box, status line (windowed);
+// speed button, image and shape (graphic).
 #pragma once
 
 #include <windows.h>
@@ -74,6 +74,22 @@ class Memo : public WinControl {
   FontState font_ = DefaultFont();
   GdiObject<HFONT> fontObj_;
   std::wstring savedText_;  // the text while the window does not exist
+};
+
+// The platform's status line, one text; aligned to the bottom of its parent, as high as
+// the platform makes it.
+class StatusBar : public WinControl {
+ public:
+  StatusBar(WinControl* parent, std::wstring name);
+  const std::wstring& Text() const { return text_; }
+  void SetText(std::wstring text);
+
+ protected:
+  void CreateParamsFor(CreateParams& p) override;
+  void HandleCreated() override;
+
+ private:
+  std::wstring text_;
 };
 
 class GraphicControl : public Control {

@@ -170,6 +170,12 @@ std::optional<std::wstring> ScriptedDialogs::PickFile(HWND, const std::wstring& 
   return answer;
 }
 
+std::optional<std::wstring> ScriptedDialogs::PickSaveFile(HWND, const std::wstring&, int&, const std::wstring&,
+                                                          const std::wstring&) {
+  ADD_FAILURE() << "unexpected save dialog";  // the control never asks for a name to save under
+  return std::nullopt;
+}
+
 // ---- screenshots ----
 
 namespace {

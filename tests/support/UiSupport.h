@@ -72,6 +72,8 @@ class ScriptedDialogs final : public zq::fw::DialogService {
                             zq::fw::MsgButtons buttons, zq::fw::MsgIcon icon) override;
   std::optional<zq::fw::Color> PickColor(HWND, zq::fw::Color initial) override;
   std::optional<std::wstring> PickFile(HWND, const std::wstring& filter, bool placesBar) override;
+  std::optional<std::wstring> PickSaveFile(HWND, const std::wstring&, int&, const std::wstring&,
+                                           const std::wstring&) override;
 };
 
 // The real dialogs of this thread, answered while this object lives by a timer that their own
