@@ -82,6 +82,21 @@ std::wstring ClipboardText() {
   return text;
 }
 
+// A search of the top-level windows for one of a process.
+struct Search {
+  DWORD pid;
+  const std::function<bool(HWND)>* match;
+  HWND found;
+  static BOOL CALLBACK Visit(HWND w, LPARAM p) {
+    auto& s = *reinterpret_cast<Search*>(p);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    if (pid != s.pid || !IsWindowVisible(w) || !(*s.match)(w)) return TRUE;
+    s.found = w;
+    return FALSE;
+  }
+};
+
 // The demo process and its windows.
 class Demo {
  public:
@@ -123,21 +138,8 @@ class Demo {
     HWND found = nullptr;
     zqtest::PumpUntil(
         [&] {
-          struct Search {
-            DWORD pid;
-            const std::function<bool(HWND)>* match;
-            HWND found;
-          } s{pi_.dwProcessId, &match, nullptr};
-          EnumWindows(
-              [](HWND w, LPARAM p) {
-                auto& s = *reinterpret_cast<Search*>(p);
-                DWORD pid = 0;
-                GetWindowThreadProcessId(w, &pid);
-                if (pid != s.pid || !IsWindowVisible(w) || !(*s.match)(w)) return TRUE;
-                s.found = w;
-                return FALSE;
-              },
-              reinterpret_cast<LPARAM>(&s));
+          Search s{pi_.dwProcessId, &match, nullptr};
+          EnumWindows(&Search::Visit, reinterpret_cast<LPARAM>(&s));
           found = s.found;
           return found != nullptr;
         },
