@@ -7,6 +7,21 @@
 function(zq_module_options target)
   target_link_options(${target} PRIVATE -Wl,--exclude-all-symbols -Wl,--enable-stdcall-fixup)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/modules)
+  zq_ship(${target})
+endfunction()
+
+# zq_ship(<target>): what ships is stripped of symbols and debugging information; both are
+# kept beside the build in build/<target>/symbols/<file>.debug, which the stripped file names
+# (.gnu_debuglink), so that a debugger finds them (gdb: set debug-file-directory).
+set(ZQ_SYMBOLS_DIR ${CMAKE_BINARY_DIR}/symbols)
+file(MAKE_DIRECTORY ${ZQ_SYMBOLS_DIR})
+function(zq_ship target)
+  set(debug ${ZQ_SYMBOLS_DIR}/$<TARGET_FILE_NAME:${target}>.debug)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> ${debug}
+    COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE:${target}>
+    COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=${debug} $<TARGET_FILE:${target}>
+    VERBATIM)
 endfunction()
 
 # zq_version_resource(<target> <description> <file name> [SELF_REGISTER] [APPLICATION])

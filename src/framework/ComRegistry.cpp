@@ -68,7 +68,8 @@ void RegisterControl(HMODULE module, const ControlRegistration& r) {
   LibraryAttributes lib;
   {
     ComPtr<ITypeLib> loaded = LoadModuleTypeLib(module);
-    std::wstring dir = path.substr(0, path.find_last_of(L"\\/"));
+    // The help folder with its final separator, as an installer writes a folder.
+    std::wstring dir = path.substr(0, path.find_last_of(L"\\/") + 1);
     const HRESULT hr =
         RegisterTypeLib(loaded.get(), const_cast<LPOLESTR>(path.c_str()), const_cast<LPOLESTR>(dir.c_str()));
     if (FAILED(hr)) throw Error("RegisterTypeLib failed", hr);

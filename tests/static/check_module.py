@@ -2,14 +2,18 @@
 """Static checks of a built module, for the 32-bit modules that cannot run on this machine
 (and for their 64-bit twins), through binutils' objdump.
 
-    check_module.py --objdump OBJDUMP --module FILE --machine i386|x86-64
+    check_module.py --objdump OBJDUMP --module FILE --machine i386|x86-64 [--program]
                     [--exports NAME,NAME,...] [--typelib FILE] [--resource TYPE/NAME ...]
+                    [--version X.Y]
 
 Checks that the module is a PE DLL for the machine; that it exports exactly the given names,
 undecorated; that it imports nothing but system DLLs (no MinGW runtime DLLs); and, with
 --typelib, that its resource "TYPELIB" 1 holds exactly that file's bytes; with --resource,
 that the module holds a resource of that type and name (types by name, or BITMAP, ICON,
-CURSOR, STRING, VERSION; names by name or number).
+CURSOR, STRING, VERSION; names by name or number). Every module must ship stripped: no
+symbols, no debugging sections, and a .gnu_debuglink naming its debugging file. With
+--version, its version resource must carry that FileVersion and ProductVersion. --program
+checks a program (EXE) instead of a DLL.
 """
 import argparse
 import re
@@ -90,6 +94,28 @@ def file_offset(headers, private, rva):
     return None
 
 
+def stripped_failures(a):
+    failures = []
+    sections = re.findall(r"^\s*\d+\s+(\S+)\s", objdump(a.objdump, "-h", a.module), re.M)
+    debug = [s for s in sections if s.startswith(".debug") or s.startswith(".zdebug")]
+    if debug:
+        failures.append(f"not stripped: debugging sections {debug}")
+    if ".gnu_debuglink" not in sections:
+        failures.append("no .gnu_debuglink to its debugging file")
+    if "no symbols" not in objdump(a.objdump, "-t", a.module):
+        failures.append("not stripped: it has a symbol table")
+    if a.version:
+        with open(a.module, "rb") as f:
+            data = f.read()
+        for key in ("FileVersion", "ProductVersion"):
+            # A version resource string: the key in UTF-16, padding to 32 bits, the value.
+            m = re.search(re.escape(key.encode("utf-16-le")) + rb"\0\0(?:\0\0)?((?:[^\0]\0)+)\0\0", data)
+            got = m.group(1).decode("utf-16-le") if m else None
+            if got != a.version:
+                failures.append(f"{key} is {got!r}, expected {a.version!r}")
+    return failures
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--objdump", required=True)
@@ -98,6 +124,8 @@ def main():
     ap.add_argument("--exports", default="")
     ap.add_argument("--typelib")
     ap.add_argument("--resource", action="append", default=[])
+    ap.add_argument("--version")
+    ap.add_argument("--program", action="store_true")
     a = ap.parse_args()
     failures = []
 
@@ -106,8 +134,10 @@ def main():
     if want_fmt not in fmt:
         failures.append(f"not a {want_fmt} module")
     private = objdump(a.objdump, "-p", a.module)
-    if not re.search(r"Characteristics.*\n(?:\s+.*\n)*?\s+DLL", private):
-        failures.append("not a DLL")
+    is_dll = re.search(r"Characteristics.*\n(?:\s+.*\n)*?\s+DLL", private) is not None
+    if is_dll == a.program:
+        failures.append("a DLL" if a.program else "not a DLL")
+    failures += stripped_failures(a)
 
     got = exports(private)
     want = [n for n in a.exports.split(",") if n]
@@ -146,7 +176,7 @@ def main():
     for f in failures:
         print(f"{a.module}: {f}")
     if not failures:
-        print(f"{a.module}: {a.machine} DLL, exports {got or 'none'}, imports "
+        print(f"{a.module}: {a.machine} {'program' if a.program else 'DLL'}, stripped, exports {got or 'none'}, imports "
               f"{', '.join(imports(private))}" + (", TYPELIB 1 matches" if a.typelib else "") +
               (f", {len(a.resource)} named resources present" if a.resource else ""))
     return 1 if failures else 0
