@@ -227,7 +227,7 @@ LRESULT DemoWindow::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
       if (memo_) memo_->Focus();
       return 0;
     case WM_CLOSE:
-      DestroyWindow(Handle());
+      if (ConfirmDiscard()) DestroyWindow(Handle());
       return 0;
     case WM_DESTROY:
       PostQuitMessage(0);
@@ -239,6 +239,7 @@ LRESULT DemoWindow::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
 void DemoWindow::RunCommand(UINT command) {
   switch (command) {
     case kCmdNew:
+      if (!ConfirmDiscard()) break;
       CreateMemo();
       UpdateStatus();
       break;
@@ -303,6 +304,7 @@ bool DemoWindow::SaveImage(const std::wstring& name) {
                 MB_ICONERROR);
     return false;
   }
+  MarkSaved();
   return true;
 }
 
@@ -350,7 +352,7 @@ bool DemoWindow::SaveMemo(const std::wstring& name) {
   fw::ComPtr<IStream> stream;
   HRESULT hr = memo_->Object()->QueryInterface(IID_IPersistStreamInit, persist.put_void());
   if (SUCCEEDED(hr)) hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.put());
-  if (SUCCEEDED(hr)) hr = persist->Save(stream.get(), FALSE);
+  if (SUCCEEDED(hr)) hr = persist->Save(stream.get(), FALSE);  // saved once the file is written
   if (FAILED(hr)) {
     ShowFailure(L"メモを保存できませんでした。", hr);
     return false;
@@ -368,10 +370,12 @@ bool DemoWindow::SaveMemo(const std::wstring& name) {
     ShowMessage(L"メモを保存できませんでした。\n\n" + SystemMessage(GetLastError()) + L"\n" + name, MB_ICONERROR);
     return false;
   }
+  MarkSaved();
   return true;
 }
 
 void DemoWindow::AskOpenMemo() {
+  if (!ConfirmDiscard()) return;
   fw::OpenDialog d;
   d.filter = kMemoFilter;
   if (!d.Execute(Handle())) return;
@@ -658,6 +662,25 @@ void DemoWindow::ShowAbout() {
   }
   ShowMessage(std::wstring(kTitle) + L" デモ\nバージョン " ZQ_VERSION_TEXT L"\n\n" + how + L"\n" + folder_,
               MB_ICONINFORMATION);
+}
+
+bool DemoWindow::ConfirmDiscard() {
+  fw::ComPtr<IPersistStreamInit> persist;
+  if (!memo_ || FAILED(memo_->Object()->QueryInterface(IID_IPersistStreamInit, persist.put_void())) ||
+      persist->IsDirty() != S_OK)
+    return true;
+  return MessageBoxW(HandleIfAllocated(), L"このメモは保存されていません。\n保存せずに閉じてもよろしいですか？", kTitle,
+                     MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+}
+
+// The control keeps whether anything changed since it was last saved; a save of the
+// drawing as an image counts too, so its flag is cleared through a save nobody keeps.
+void DemoWindow::MarkSaved() {
+  fw::ComPtr<IPersistStreamInit> persist;
+  fw::ComPtr<IStream> scratch;
+  if (SUCCEEDED(memo_->Object()->QueryInterface(IID_IPersistStreamInit, persist.put_void())) &&
+      SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, scratch.put())))
+    persist->Save(scratch.get(), TRUE);
 }
 
 void DemoWindow::UpdateStatus() {

@@ -90,6 +90,10 @@ class DemoWindow final : public fw::Form {
   void SetAutomaticArea();
   void AskFixedArea();
   void ShowAbout();
+  // True when the memo holds nothing unsaved, or the person agrees to let it go.
+  bool ConfirmDiscard();
+  // The memo counts as saved from now on.
+  void MarkSaved();
   void UpdateStatus();
   // Shows why a member failed: its error description, or `what` alone.
   void ShowFailure(const std::wstring& what, HRESULT hr);

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -112,13 +113,7 @@ class Demo {
       GetWindowTextW(w, title, 64);
       return std::wstring(title).starts_with(L"ZanQuilmo4");
     });
-    if (main_) control_ = GetWindow(main_, GW_CHILD);
-    for (HWND c = control_; c; c = GetWindow(c, GW_HWNDNEXT)) {
-      wchar_t cls[32] = L"";
-      GetClassNameW(c, cls, 32);
-      if (std::wstring(cls) == L"msctls_statusbar32") status_ = c;
-      else control_ = c;
-    }
+    FindChildren();
     SetForegroundWindow(main_);
     Settle();
   }
@@ -132,6 +127,15 @@ class Demo {
     CloseHandle(pi_.hProcess);
   }
   HWND Main() const { return main_; }
+  // The status line and the control's window (a new memo is a new control).
+  void FindChildren() {
+    for (HWND c = main_ ? GetWindow(main_, GW_CHILD) : nullptr; c; c = GetWindow(c, GW_HWNDNEXT)) {
+      wchar_t cls[32] = L"";
+      GetClassNameW(c, cls, 32);
+      if (std::wstring(cls) == L"msctls_statusbar32") status_ = c;
+      else control_ = c;
+    }
+  }
 
   // A visible top-level window of the demo's process for which `match` holds.
   HWND WaitForWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs = 15000) {
@@ -190,6 +194,7 @@ class Demo {
   }
   Image Screen() {
     Settle(200);
+    FindChildren();
     POINT origin = DemoWindow::kDrawingOrigin;
     ClientToScreen(control_, &origin);
     const SIZE s = AreaSize();
@@ -244,6 +249,29 @@ TEST(Demo, DrawsSavesCopiesStopsDrawingAndSaysWhenASaveFails) {
   PostMessageW(box, WM_COMMAND, IDOK, 0);
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(missing.c_str()));
   zqtest::PumpUntil([&] { return !IsWindow(box); }, 5000);
+
+  // Unsaved strokes are not thrown away unasked: closing asks, and "no" keeps the memo.
+  demo.Command(kCmdDrawEnabled);
+  demo.Draw({{60, 200}, {160, 260}, {260, 200}});
+  const Image unsaved = demo.Screen();
+  EXPECT_FALSE(saved == unsaved);
+  auto answer = [&](UINT posted, int button) {
+    PostMessageW(demo.Main(), posted == WM_CLOSE ? WM_CLOSE : WM_COMMAND, posted == WM_CLOSE ? 0 : posted, 0);
+    HWND question = demo.WaitForDialog(false);
+    if (!question) return false;
+    GetDlgItemTextW(question, 0xFFFF, said, 512);
+    PostMessageW(question, WM_COMMAND, button, 0);
+    zqtest::PumpUntil([&] { return !IsWindow(question); }, 5000);
+    demo.Settle();
+    return std::wstring(said).find(L"保存されていません") != std::wstring::npos;
+  };
+  EXPECT_TRUE(answer(WM_CLOSE, IDNO)) << "closing with unsaved strokes did not ask";
+  ASSERT_TRUE(IsWindow(demo.Main()));
+  EXPECT_TRUE(unsaved == demo.Screen());
+  EXPECT_TRUE(answer(kCmdNew, IDYES)) << "a new memo did not ask";
+  const Image fresh = demo.Screen();
+  EXPECT_TRUE(std::all_of(fresh.bgr.begin(), fresh.bgr.end(), [](std::uint8_t b) { return b == 255; }))
+      << "the new memo is not white";
 }
 
 }  // namespace
