@@ -84,13 +84,7 @@ class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public 
   STDMETHODIMP get_PngImageBase64(BSTR* v) override {
     if (!v) return E_POINTER;
     *v = nullptr;
-    return Guarded([&] {
-      const std::string text = Control().Get_PngImageBase64();
-      BSTR b = SysAllocStringLen(nullptr, static_cast<UINT>(text.size()));
-      if (!b) throw std::bad_alloc();
-      std::copy(text.begin(), text.end(), b);  // ASCII
-      *v = b;
-    });
+    return Guarded([&] { *v = Control().Get_PngImageBase64().detach(); });
   }
   STDMETHODIMP put_PngImageBase64(BSTR v) override {
     return Guarded([&] { Control().Set_PngImageBase64(fw::BStrView(v)); });

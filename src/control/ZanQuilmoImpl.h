@@ -93,7 +93,7 @@ class TZanQuilmoAx4 : public ZanQuilmoForm, public DrawingState {
 
   // The drawing as Base64 text of a PNG (ASCII); the empty text for an empty drawing.
   // Failures throw fw::Error with the property's messages.
-  std::string Get_PngImageBase64();
+  fw::BStr Get_PngImageBase64();
   void Set_PngImageBase64(std::wstring_view text);
 
   // The drawing as a new OLE picture the host owns; replaced by a picture's pixels (null or a

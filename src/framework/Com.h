@@ -98,6 +98,17 @@ class BStr {
   ~BStr() { SysFreeString(b_); }
   BStr(const BStr&) = delete;
   BStr& operator=(const BStr&) = delete;
+  BStr(BStr&& o) noexcept : b_(std::exchange(o.b_, nullptr)) {}
+  BStr& operator=(BStr&& o) noexcept {
+    std::swap(b_, o.b_);
+    return *this;
+  }
+  // Takes over a string the caller allocated.
+  static BStr Attach(BSTR b) {
+    BStr s;
+    s.b_ = b;
+    return s;
+  }
   BSTR* put() {
     SysFreeString(b_);
     b_ = nullptr;

@@ -390,6 +390,21 @@ void Bitmap::Assign(const Bitmap& other) {
   Replace(std::move(dib), bits, other.width_, other.height_);
 }
 
+void Bitmap::CopyPixels(const Bitmap& other) {
+  if (&other == this) return;
+  if (other.Empty() || other.BitsPerPixel() != 24 || (!Empty() && BitsPerPixel() != 24)) {
+    Assign(other);
+    return;
+  }
+  if (width_ != other.width_ || height_ != other.height_) {
+    void* bits = nullptr;
+    GdiObject<HBITMAP> dib = NewSection(other.width_, other.height_, &bits);
+    Replace(std::move(dib), bits, other.width_, other.height_);
+  }
+  GdiFlush();  // what GDI drew on either is in their memory
+  std::memcpy(bits_, other.bits_, ByteSize());
+}
+
 void Bitmap::LoadFromFile(const std::wstring& path) {
   GdiObject<HBITMAP> loaded(static_cast<HBITMAP>(
       LoadImageW(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION)));

@@ -206,6 +206,10 @@ class Bitmap {
 
   // Becomes a copy of `other` (size and pixels).
   void Assign(const Bitmap& other);
+  // Takes the size and pixels of `other` by copying the section's memory (both 24 bits per
+  // pixel), keeping its own section when the size is already the same: no device context is
+  // made or kept. A bitmap of another pixel format is copied as Assign does.
+  void CopyPixels(const Bitmap& other);
   // Reads a BMP file in any variant the platform reads, as 24 bits per pixel. Throws Error.
   void LoadFromFile(const std::wstring& path);
   // Writes a 24-bit uncompressed BMP file. Throws Error.

@@ -18,6 +18,13 @@ using ByteString = std::string;
 // 4 * ceil(n / 3) characters of the standard alphabet, "=" padded.
 std::string EncodeBase64(std::string_view bytes) noexcept;
 
+// The length of the text of n bytes; 0 for n = 0 and for an n whose text is too long to count.
+std::size_t EncodedBase64Length(std::size_t n) noexcept;
+// Writes the EncodedBase64Length(bytes.size()) characters of the text to `out` (a BSTR's
+// characters, say), with no terminator.
+void EncodeBase64To(std::string_view bytes, char* out) noexcept;
+void EncodeBase64To(std::string_view bytes, wchar_t* out) noexcept;
+
 // Decodes text of n characters into exactly L bytes, L fixed before decoding:
 //   L = (n div 4) * 3, less 2 when the next-to-last character is "=", else less 1 when the
 //   last one is; never below 0. Every character counts here, also those skipped below.
@@ -28,6 +35,10 @@ std::string EncodeBase64(std::string_view bytes) noexcept;
 // whose third position holds a pad marker gives one byte, whose fourth does two, else
 // three. Bytes beyond L are dropped; bytes of L that no group wrote are zero.
 ByteString DecodeBase64(std::string_view text) noexcept;
+
+// The same into `out`, whose memory is used again when it has room (a caller decoding many
+// texts keeps one buffer). On failure `out` is empty.
+void DecodeBase64Into(std::string_view text, ByteString& out) noexcept;
 
 // The length DecodeBase64 gives a text of this many characters with these last two.
 std::size_t DecodedBase64Length(std::string_view text) noexcept;

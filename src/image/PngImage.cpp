@@ -35,15 +35,19 @@ constexpr std::size_t kMaxTextLength = 128u << 20;
 
 }  // namespace
 
-std::string TZanQuilmoAx4::Get_PngImageBase64() {
+// The text is written straight into the string the host gets.
+fw::BStr TZanQuilmoAx4::Get_PngImageBase64() {
   try {
     ByteString png;
     {
       fw::CanvasLock lock(imgDraw->GetCanvas());
       if (!BitmapToPng(Resources(), DrawBitmap(), png)) return {};  // an empty drawing: the empty text
     }
-    std::string text = EncodeBase64(png);
-    if (text.empty()) throw std::bad_alloc();  // the encoder's only failure
+    const std::size_t length = EncodedBase64Length(png.size());
+    if (length == 0 || length > kMaxTextLength) throw std::bad_alloc();
+    fw::BStr text = fw::BStr::Attach(SysAllocStringLen(nullptr, static_cast<UINT>(length)));
+    if (!text.get()) throw std::bad_alloc();
+    EncodeBase64To(png, text.get());
     return text;
   } catch (...) {
     Fail(kImageGetError);

@@ -9,12 +9,17 @@ namespace zq {
 
 namespace {
 
-// Gives `target` the size of `like` and draws `source` onto it at (0, 0); then the target
-// lets its device context go (four full-size copies must hold no display resources).
+// Gives `target` the size of `like` and the pixels of `source` at (0, 0). The layers are
+// same-size 24-bit sections, so this is one copy of their memory; the target holds no
+// device context afterwards (four full-size copies must hold no display resources).
 void CopyLayer(fw::Bitmap& target, const fw::Bitmap& like, fw::Bitmap& source) {
-  target.SetHeight(like.Height());
-  target.SetWidth(like.Width());
-  target.GetCanvas().Draw(0, 0, source);
+  if (source.Width() == like.Width() && source.Height() == like.Height()) {
+    target.CopyPixels(source);
+  } else {
+    target.SetHeight(like.Height());
+    target.SetWidth(like.Width());
+    target.GetCanvas().Draw(0, 0, source);
+  }
   target.Dormant();
 }
 

@@ -718,7 +718,7 @@ TEST_F(ControlTest, PngImageBase64RoundTripsTheDrawingAndRefusesTextThatHoldsNoP
     c.Brush() = {fw::BrushStyle::Solid, 0x00C0FF};
     c.FillRect(RECT{100, 100, 300, 160});
   }
-  const std::string text = ax.Get_PngImageBase64();
+  const std::string text = zqtest::Narrow(ax.Get_PngImageBase64().str());
   ASSERT_GT(text.size(), 100u);
   // For the independent decoder of the test set-up (check_png_decode.py): the PNG, and the
   // pixels it must hold (width, height, then rows of blue, green, red).
@@ -742,7 +742,7 @@ TEST_F(ControlTest, PngImageBase64RoundTripsTheDrawingAndRefusesTextThatHoldsNoP
   EXPECT_EQ(557, bx.FLastDrawBmp->Width()) << "the history holds the new picture";
   EXPECT_FALSE(bx.sbtnUndo->Enabled());
   EXPECT_FALSE(bx.ImageLoading);
-  EXPECT_EQ(text, bx.Get_PngImageBase64()) << "get after put gives the same text";
+  EXPECT_EQ(text, zqtest::Narrow(bx.Get_PngImageBase64().str())) << "get after put gives the same text";
 
   // Text that holds no PNG changes nothing: drawing, area, history, undo.
   bx.Set_DrawAreaWidth(500);

@@ -297,7 +297,7 @@ TEST_F(ImageTest, ThePlacementRectangleFollowsTheMouseAndTheKeysPlaceOrCancel) {
     ax.Set_Picture(zqtest::PictureOf(copy).get());
     DeleteObject(copy);
   });
-  const std::string text = ax.Get_PngImageBase64();
+  const std::string text = zqtest::Narrow(ax.Get_PngImageBase64().str());
   putWhileWaiting([&] { ax.Set_PngImageBase64(std::wstring(text.begin(), text.end())); });
   fw::SetDialogService(nullptr);
 }

@@ -145,3 +145,20 @@ TEST(Base64, LargeInputRoundTrip) {
   ASSERT_EQ(text.size(), 4 * ((data.size() + 2) / 3));
   EXPECT_EQ(DecodeBase64(text), data);
 }
+
+// The text written straight into 16-bit characters (a BSTR) is the same text, for every
+// length around the 12-byte blocks and the 3-byte groups.
+TEST(Base64, WideTextIsTheSameText) {
+  std::mt19937 rng(5);
+  for (std::size_t n : {0u, 1u, 2u, 3u, 11u, 12u, 13u, 15u, 16u, 17u, 27u, 28u, 29u, 100u, 1000001u}) {
+    std::string data(n, '\0');
+    for (auto& c : data) c = static_cast<char>(rng());
+    const std::string text = EncodeBase64(data);
+    ASSERT_EQ(text.size(), zq::EncodedBase64Length(n));
+    std::wstring wide(text.size() + 1, L'#');
+    zq::EncodeBase64To(data, wide.data());
+    EXPECT_EQ(L'#', wide.back()) << "wrote past the text for " << n;
+    wide.pop_back();
+    EXPECT_EQ(std::wstring(text.begin(), text.end()), wide) << n;
+  }
+}
