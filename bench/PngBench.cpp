@@ -14,6 +14,8 @@
 #include "BenchSupport.h"
 #include "ConvCode.h"
 #include "JpegCodec.h"
+#include <png.h>
+
 #include "PngCodec.h"
 #include "ZANPngUt.h"
 
@@ -92,6 +94,49 @@ void Row(const char* name, const zanpng::EncodeOptions& o, Set* sets[3], const R
   std::printf("\n");
 }
 
+// libpng's default read of a PNG into 24-bit rows (BGR, as the DLL gives them).
+void LibpngRead(const std::vector<std::uint8_t>& png, std::vector<std::uint8_t>& pixels) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&image, png.data(), png.size())) return;
+  image.format = PNG_FORMAT_BGR;
+  pixels.resize(PNG_IMAGE_SIZE(image));
+  png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr);
+}
+
+// ZanPng_Png2Bitmap's decoder (without the section it puts the rows in) against libpng.
+void DecodeTargets(Set& memos, Set& photos) {
+  std::printf("\nPNG decoding against its target (time as a ratio to libpng's default read):\n");
+  const char* names[2] = {"memos", "photos"};
+  Set* sets[2] = {&memos, &photos};
+  for (int i = 0; i < 2; ++i) {
+    double ours = 0, theirs = 0;
+    for (auto& p : *sets[i]) {
+      std::vector<std::uint8_t> png;
+      {
+        struct Into final : zanpng::Sink {
+          std::vector<std::uint8_t>& v;
+          explicit Into(std::vector<std::uint8_t>& o) : v(o) {}
+          void Write(const std::uint8_t* d, std::size_t n) override { v.insert(v.end(), d, d + n); }
+        } sink(png);
+        zanpng::MemoryRows rows(p.bgr.data(), static_cast<std::ptrdiff_t>(p.stride), p.width, p.height);
+        zanpng::Encode(rows, zanpng::DefaultOptions(), sink);
+      }
+      std::vector<std::uint8_t> pixels;
+      struct Target final : zanpng::Target {
+        std::vector<std::uint8_t> buffer;
+        zanpng::Rows Allocate(int w, int h) override {
+          buffer.resize(std::size_t(w) * 3 * h);
+          return {buffer.data(), static_cast<std::ptrdiff_t>(w) * 3, w, h};
+        }
+      } target;
+      ours += bench::Best([&] { zanpng::Decode(png.data(), png.size(), target); }, 5);
+      theirs += bench::Best([&] { LibpngRead(png, pixels); }, 5);
+    }
+    std::printf("  %-44s %7.3f   target <= 0.7   %s\n", names[i], ours / theirs, ours / theirs <= 0.7 ? "met" : "NOT MET");
+  }
+}
+
 void OptionsTable(Set& memos, Set& photos, Set& mixed) {
   Set* sets[3] = {&memos, &photos, &mixed};
   Result base[3];
@@ -114,7 +159,20 @@ void OptionsTable(Set& memos, Set& photos, Set& mixed) {
       const std::string name = std::string(fname) + ", level " + std::to_string(level);
       Row(name.c_str(), {fmask, level, 0}, sets, base);
     }
+  Row("by row, level 1, RLE strategy", {zanpng::kFiltersByRow, 1, 3}, sets, base);
   Row("ZANPngUt.dll's choice", zanpng::DefaultOptions(), sets, base);
+
+  // The encoder's targets, as ratios to libpng's defaults.
+  const Result memo = Measure(memos, zanpng::DefaultOptions()), photo = Measure(photos, zanpng::DefaultOptions());
+  auto target = [](const char* what, double measured, double limit) {
+    std::printf("  %-44s %7.3f   target <= %-5.2f %s\n", what, measured, limit, measured <= limit ? "met" : "NOT MET");
+  };
+  std::printf("\nPNG encoding against its targets (ratios to libpng's defaults, this run):\n");
+  target("memos: time", memo.seconds / base[0].seconds, 0.25);
+  target("memos: size", double(memo.bytes) / base[0].bytes, 1.10);
+  target("photos: time", photo.seconds / base[1].seconds, 0.5);
+  target("photos: size", double(photo.bytes) / base[1].bytes, 1.10);
+  DecodeTargets(memos, photos);
 }
 
 // The PngImageBase64 get path on a large memo, through the DLL.
