@@ -340,6 +340,9 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
   const int y1 = std::min(s.height - 1, static_cast<int>(std::ceil(std::max(ay, b.y) + reach)));
   if (x0 > x1 || y0 > y1) return;  // wholly outside the bitmap
   const double opacity = Opacity((a.pressure + b.pressure) / 2);
+  // No pixel farther than this from the path is touched, whatever the noise makes of the
+  // radius below: such pixels are passed over before any noise is computed for them.
+  const double farthest = std::max(r0, r1) * (1 + bleed) * (1 + ragged) + edge;
   for (int y = y0; y <= y1; ++y) {
     const double py = y + 0.5;
     for (int x = x0; x <= x1; ++x) {
@@ -347,7 +350,9 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
       double t = len2 > 0 ? ((px - ax) * abx + (py - ay) * aby) / len2 : 0;
       t = std::clamp(t, 0.0, 1.0);
       const double dx = px - (ax + abx * t), dy = py - (ay + aby * t);
-      const double d = std::sqrt(dx * dx + dy * dy);
+      const double d2 = dx * dx + dy * dy;
+      if (d2 > farthest * farthest) continue;
+      const double d = std::sqrt(d2);
       double r = r0 + (r1 - r0) * t;
       // Water-based media wander gently (features a good part of the width apart); dry
       // ones are ragged at the scale of the paper's tooth.
