@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "DemoWindow.h"
+#include "Input.h"
 #include "ZANPngUt.h"
 
 namespace zq::demo {
@@ -54,15 +55,7 @@ class Tour {
     SendMessageTimeoutW(main_, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &r);
   }
   void Mouse(POINT clientOfControl, DWORD flags) {
-    POINT p = clientOfControl;
-    ClientToScreen(control_, &p);
-    const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
-    INPUT in{};
-    in.type = INPUT_MOUSE;
-    in.mi.dx = static_cast<LONG>((p.x * 65535 + sw / 2) / (sw - 1));
-    in.mi.dy = static_cast<LONG>((p.y * 65535 + sh / 2) / (sh - 1));
-    in.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
-    SendInput(1, &in, sizeof in);
+    fw::SendMouseAt(control_, clientOfControl, flags);
     Settle(8);
   }
   void Click(POINT p) {
@@ -82,13 +75,8 @@ class Tour {
   }
   void Type(const std::wstring& text) {
     for (wchar_t c : text) {
-      INPUT in[2]{};
-      for (int i = 0; i < 2; ++i) {
-        in[i].type = INPUT_KEYBOARD;
-        in[i].ki.wScan = c;
-        in[i].ki.dwFlags = KEYEVENTF_UNICODE | (i ? KEYEVENTF_KEYUP : 0);
-      }
-      SendInput(2, in, sizeof in[0]);
+      fw::SendKeyInput(0, false, c);
+      fw::SendKeyInput(0, true, c);
       Settle(5);
     }
     Settle();

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "Application.h"
+#include "Input.h"
 #include "PngCodec.h"
 #include "TestSupport.h"
 
@@ -70,25 +71,12 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) { return zq::
 namespace {
 
 void SendMouse(HWND wnd, int x, int y, DWORD flags) {
-  POINT p{x, y};
-  ClientToScreen(wnd, &p);
-  const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
-  INPUT in{};
-  in.type = INPUT_MOUSE;
-  in.mi.dx = static_cast<LONG>((p.x * 65535 + sw / 2) / (sw - 1));
-  in.mi.dy = static_cast<LONG>((p.y * 65535 + sh / 2) / (sh - 1));
-  in.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
-  SendInput(1, &in, sizeof in);
+  zq::fw::SendMouseAt(wnd, POINT{x, y}, flags);
   Pump();
 }
 
 void SendKey(WORD vk, bool up, wchar_t unicode = 0) {
-  INPUT in{};
-  in.type = INPUT_KEYBOARD;
-  in.ki.wVk = unicode ? 0 : vk;
-  in.ki.wScan = unicode;
-  in.ki.dwFlags = (up ? KEYEVENTF_KEYUP : 0) | (unicode ? KEYEVENTF_UNICODE : 0);
-  SendInput(1, &in, sizeof in);
+  zq::fw::SendKeyInput(vk, up, unicode);
   Pump();
 }
 
