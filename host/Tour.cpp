@@ -75,8 +75,12 @@ class Tour {
   }
   void Type(const std::wstring& text) {
     for (wchar_t c : text) {
-      fw::SendKeyInput(0, false, c);
-      fw::SendKeyInput(0, true, c);
+      // A line break is the Enter key, which reaches the text box through the control's
+      // TranslateAccelerator (a dialog-like container would take it for itself otherwise).
+      const WORD vk = c == L'\n' ? VK_RETURN : 0;
+      const wchar_t ch = c == L'\n' ? 0 : c;
+      fw::SendKeyInput(vk, false, ch);
+      fw::SendKeyInput(vk, true, ch);
       Settle(5);
     }
     Settle();
@@ -150,9 +154,9 @@ void Tour::DrawSample() {
   // A text, typed into the text box and placed with a drag.
   Click(kTextTool);
   Click(kTextBox);
-  Type(L"ZanQuilmo4 の手書きメモ");
+  Type(L"ZanQuilmo4 の\n手書きメモ");
   Click(Swatch(kBlack));
-  Draw({{220, 270}, {300, 290}, {360, 300}});
+  Draw({{220, 262}, {300, 300}, {360, 330}});
   Click(kPenTool);
 }
 
