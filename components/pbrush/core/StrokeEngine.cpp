@@ -84,6 +84,9 @@ struct StrokeEngine::Cell {
   std::uint8_t opacity;
   std::uint8_t orig[3];
   std::uint8_t touched;
+  // The paper's grain under the pixel for the textured media, worked out at its first touch:
+  // a stroke passes a pixel several times, and the noise is most of a textured pixel's cost.
+  double grain;
 };
 
 struct StrokeEngine::Tile {
@@ -125,6 +128,18 @@ double StrokeEngine::Opacity(double pressure) const {
 
 // ---- the ink-like media and the eraser: colour from the per-pixel record ----
 
+// The textured media's grain at a pixel (0 for the others), the same for every visit.
+double StrokeEngine::Grain(int x, int y) const {
+  switch (st_.medium) {
+    case Medium::ColoredPencil:
+      return 0.6 * ValueNoise(x, y, 1.2 * st_.grain, st_.seed) + 0.4 * ValueNoise(x, y, 3.3 * st_.grain, st_.seed + 1);
+    case Medium::Crayon:
+      return 0.55 * ValueNoise(x, y, 2.2 * st_.grain, st_.seed + 2) + 0.45 * ValueNoise(x, y, 5.5 * st_.grain, st_.seed + 3);
+    case Medium::Watercolour: return ValueNoise(x, y, 2.5 * st_.grain, st_.seed + 4);
+    default: return 0;
+  }
+}
+
 void StrokeEngine::InkPixel(const Surface& s, int x, int y, double n, double cover, double opacity) {
   Cell& c = CellAt(x, y);
   std::uint8_t* px = s.Px(x, y);
@@ -132,6 +147,7 @@ void StrokeEngine::InkPixel(const Surface& s, int x, int y, double n, double cov
     std::memcpy(c.orig, px, 3);
     c.n = 0xFFFF;
     c.touched = 1;
+    c.grain = Grain(x, y);
   }
   const auto nq = static_cast<std::uint16_t>(std::min(n * 16384.0, 65535.0));
   const auto cq = static_cast<std::uint8_t>(std::lround(cover * 255));
@@ -154,18 +170,18 @@ void StrokeEngine::InkPixel(const Surface& s, int x, int y, double n, double cov
       a *= 0.95 - 0.3 * SmoothStep(0.55, 1.1, nn);
       break;
     case Medium::ColoredPencil: {
-      const double g = 0.6 * ValueNoise(x, y, 1.2 * st_.grain, st_.seed) + 0.4 * ValueNoise(x, y, 3.3 * st_.grain, st_.seed + 1);
+      const double g = c.grain;
       a *= std::clamp(0.5 + (g - 0.42) * 2.2 * gc, 0.0, 1.0);
       break;
     }
     case Medium::Crayon: {
-      const double g = 0.55 * ValueNoise(x, y, 2.2 * st_.grain, st_.seed + 2) + 0.45 * ValueNoise(x, y, 5.5 * st_.grain, st_.seed + 3);
+      const double g = c.grain;
       a *= 0.96 * SmoothStep(0.40 - 0.06 * gc, 0.50 + 0.06 * gc, g + 0.2 * op);
       for (double& t : target) t = std::min(255.0, t * (0.92 + 0.16 * g) + 14 * g);  // waxy sheen
       break;
     }
     case Medium::Watercolour: {
-      const double g = ValueNoise(x, y, 2.5 * st_.grain, st_.seed + 4);
+      const double g = c.grain;
       a *= (0.26 + 0.34 * SmoothStep(0.68, 1.0, nn)) * (0.88 + 0.24 * g);
       // Pigment over pigment: the colours multiply, as washes do.
       for (int i = 0; i < 3; ++i) px[i] = ToByte(c.orig[i] * (1 - a * (1 - target[i] / 255.0)));

@@ -102,6 +102,7 @@ class StrokeEngine {
   void InkPixel(const Surface& s, int x, int y, double n, double cover, double opacity);
   void OilPixel(const Surface& s, int x, int y, double cover, double side);
   void SprayDab(const Surface& s, double cx, double cy, double radius, double amount, Rect& dirty);
+  double Grain(int x, int y) const;
   static double Bleed(const Settings& st);
   static double EdgeWidth(const Settings& st);
   static double Ragged(const Settings& st);
