@@ -87,6 +87,9 @@ struct StrokeEngine::Cell {
   // The paper's grain under the pixel for the textured media, worked out at its first touch:
   // a stroke passes a pixel several times, and the noise is most of a textured pixel's cost.
   double grain;
+  // The same for the dry media's ragged edge (its noise depends on the pixel alone).
+  double ragged;
+  std::uint8_t raggedSet;
 };
 
 struct StrokeEngine::Tile {
@@ -127,6 +130,16 @@ double StrokeEngine::Opacity(double pressure) const {
 }
 
 // ---- the ink-like media and the eraser: colour from the per-pixel record ----
+
+// The ragged edge's noise at a pixel, kept in its record for the rest of the stroke.
+double StrokeEngine::RaggedNoise(int x, int y) {
+  Cell& c = CellAt(x, y);
+  if (!c.raggedSet) {
+    c.ragged = ValueNoise(x + 0.5, y + 0.5, 1.7, st_.seed + 6);
+    c.raggedSet = 1;
+  }
+  return c.ragged;
+}
 
 // The textured media's grain at a pixel (0 for the others), the same for every visit.
 double StrokeEngine::Grain(int x, int y) const {
@@ -373,7 +386,7 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
       // Water-based media wander gently (features a good part of the width apart); dry
       // ones are ragged at the scale of the paper's tooth.
       if (bleed > 0) r *= 1 + bleed * (2 * ValueNoise(px, py, bleedScale, st_.seed + 5) - 1);
-      if (ragged > 0) r *= 1 - ragged + 2 * ragged * ValueNoise(px, py, 1.7, st_.seed + 6);
+      if (ragged > 0) r *= 1 - ragged + 2 * ragged * RaggedNoise(x, y);
       if (d > r + edge) continue;
       const double cover = std::clamp((r - d) / edge + 0.5, 0.0, 1.0);
       if (cover <= 0) continue;

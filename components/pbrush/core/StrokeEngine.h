@@ -103,6 +103,7 @@ class StrokeEngine {
   void OilPixel(const Surface& s, int x, int y, double cover, double side);
   void SprayDab(const Surface& s, double cx, double cy, double radius, double amount, Rect& dirty);
   double Grain(int x, int y) const;
+  double RaggedNoise(int x, int y);
   static double Bleed(const Settings& st);
   static double EdgeWidth(const Settings& st);
   static double Ragged(const Settings& st);
