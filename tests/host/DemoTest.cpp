@@ -70,6 +70,34 @@ Image CaptureScreen(POINT origin, int w, int h) {
   return image;
 }
 
+// The bitmap on the clipboard, as 24-bit rows.
+Image ClipboardPicture() {
+  Image image;
+  if (!OpenClipboard(nullptr)) return image;
+  if (HBITMAP b = static_cast<HBITMAP>(GetClipboardData(CF_BITMAP))) {
+    BITMAP bm{};
+    GetObjectW(b, sizeof bm, &bm);
+    image.width = bm.bmWidth;
+    image.height = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bi.bmiHeader.biWidth = image.width;
+    bi.bmiHeader.biHeight = -image.height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 24;
+    const int stride = (image.width * 3 + 3) & ~3;
+    std::vector<std::uint8_t> rows(static_cast<std::size_t>(stride) * image.height);
+    HDC screen = GetDC(nullptr);
+    GetDIBits(screen, b, 0, static_cast<UINT>(image.height), rows.data(), &bi, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    for (int y = 0; y < image.height; ++y)
+      image.bgr.insert(image.bgr.end(), rows.begin() + static_cast<std::ptrdiff_t>(y) * stride,
+                       rows.begin() + static_cast<std::ptrdiff_t>(y) * stride + image.width * 3);
+  }
+  CloseClipboard();
+  return image;
+}
+
 std::wstring ClipboardText() {
   std::wstring text;
   if (!OpenClipboard(nullptr)) return text;
@@ -268,10 +296,18 @@ TEST(Demo, DrawsSavesCopiesStopsDrawingAndSaysWhenASaveFails) {
   EXPECT_TRUE(answer(WM_CLOSE, IDNO)) << "closing with unsaved strokes did not ask";
   ASSERT_TRUE(IsWindow(demo.Main()));
   EXPECT_TRUE(unsaved == demo.Screen());
+  demo.Command(kCmdCopyPicture);
+  demo.Settle();
+  EXPECT_TRUE(unsaved == ClipboardPicture()) << "the copied picture is not the drawing";
   EXPECT_TRUE(answer(kCmdNew, IDYES)) << "a new memo did not ask";
   const Image fresh = demo.Screen();
   EXPECT_TRUE(std::all_of(fresh.bgr.begin(), fresh.bgr.end(), [](std::uint8_t b) { return b == 255; }))
       << "the new memo is not white";
+
+  // The picture copied before the new memo, pasted into it, is that drawing again.
+  demo.Command(kCmdPastePicture);
+  EXPECT_TRUE(unsaved == demo.Screen()) << "the pasted picture is not the copied drawing";
+  EXPECT_TRUE(answer(WM_CLOSE, IDYES)) << "closing with a pasted picture did not ask";
 }
 
 }  // namespace
