@@ -395,8 +395,12 @@ bool DemoWindow::OpenMemo(const std::wstring& name) {
     return false;
   }
   HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes.size() - sizeof kMemoSignature + 1);
-  if (!memory) throw std::bad_alloc();
-  std::copy(bytes.begin() + sizeof kMemoSignature, bytes.end(), static_cast<char*>(GlobalLock(memory)));
+  char* target = memory ? static_cast<char*>(GlobalLock(memory)) : nullptr;
+  if (!target) {
+    if (memory) GlobalFree(memory);
+    throw std::bad_alloc();
+  }
+  std::copy(bytes.begin() + sizeof kMemoSignature, bytes.end(), target);
   GlobalUnlock(memory);
   fw::ComPtr<IStream> stream;
   if (FAILED(CreateStreamOnHGlobal(memory, TRUE, stream.put()))) {
@@ -519,8 +523,11 @@ bool DemoWindow::CopyBase64() {
   }
   const std::size_t chars = SysStringLen(text.get());
   HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (chars + 1) * sizeof(wchar_t));
-  if (!memory) throw std::bad_alloc();
-  wchar_t* p = static_cast<wchar_t*>(GlobalLock(memory));
+  wchar_t* p = memory ? static_cast<wchar_t*>(GlobalLock(memory)) : nullptr;
+  if (!p) {
+    if (memory) GlobalFree(memory);
+    throw std::bad_alloc();
+  }
   std::copy(text.get(), text.get() + chars, p);
   p[chars] = L'\0';
   GlobalUnlock(memory);
