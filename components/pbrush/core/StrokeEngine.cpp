@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace zpb {
 
@@ -55,6 +56,39 @@ double ValueNoise(double x, double y, double scale, std::uint32_t seed) {
   const double c = Rand01(ix, iy + 1, seed), d = Rand01(ix + 1, iy + 1, seed);
   return (a + (b - a) * u) * (1 - v) + (c + (d - c) * u) * v;
 }
+
+// ValueNoise along one row: the row's part is worked out once, and the lattice values once
+// for each cell the row crosses. The same arithmetic as ValueNoise, so the same values.
+class RowNoise {
+ public:
+  RowNoise(double y, double scale, std::uint32_t seed) : scale_(scale), seed_(seed) {
+    y /= scale;
+    const double fy = std::floor(y);
+    iy_ = static_cast<int>(fy);
+    v_ = Smooth(y - fy);
+  }
+  double At(double x) {
+    x /= scale_;
+    const double fx = std::floor(x);
+    const int ix = static_cast<int>(fx);
+    if (ix != ix_) {
+      ix_ = ix;
+      a_ = Rand01(ix, iy_, seed_);
+      b_ = Rand01(ix + 1, iy_, seed_);
+      c_ = Rand01(ix, iy_ + 1, seed_);
+      d_ = Rand01(ix + 1, iy_ + 1, seed_);
+    }
+    const double u = Smooth(x - fx);
+    return (a_ + (b_ - a_) * u) * (1 - v_) + (c_ + (d_ - c_) * u) * v_;
+  }
+
+ private:
+  double scale_;
+  std::uint32_t seed_;
+  int iy_ = 0;
+  int ix_ = std::numeric_limits<int>::min();
+  double v_ = 0, a_ = 0, b_ = 0, c_ = 0, d_ = 0;
+};
 
 double Noise1D(double x, std::uint32_t seed) {
   const double f = std::floor(x);
@@ -374,6 +408,7 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
   const double farthest = std::max(r0, r1) * (1 + bleed) * (1 + ragged) + edge;
   for (int y = y0; y <= y1; ++y) {
     const double py = y + 0.5;
+    RowNoise bleedNoise(py, bleedScale, st_.seed + 5);
     for (int x = x0; x <= x1; ++x) {
       const double px = x + 0.5;
       double t = len2 > 0 ? ((px - ax) * abx + (py - ay) * aby) / len2 : 0;
@@ -385,7 +420,7 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
       double r = r0 + (r1 - r0) * t;
       // Water-based media wander gently (features a good part of the width apart); dry
       // ones are ragged at the scale of the paper's tooth.
-      if (bleed > 0) r *= 1 + bleed * (2 * ValueNoise(px, py, bleedScale, st_.seed + 5) - 1);
+      if (bleed > 0) r *= 1 + bleed * (2 * bleedNoise.At(px) - 1);
       if (ragged > 0) r *= 1 - ragged + 2 * ragged * RaggedNoise(x, y);
       if (d > r + edge) continue;
       const double cover = std::clamp((r - d) / edge + 0.5, 0.0, 1.0);
