@@ -9,7 +9,7 @@
 
 #include "Application.h"
 #include "Dialogs.h"
-#include "Scope.h"
+#include "Files.h"
 #include "resource.h"
 
 namespace zq::demo {
@@ -23,11 +23,6 @@ const wchar_t kMemoFilter[] = L"ZanQuilmo4 メモ (*.zqm)|*.zqm|すべてのフ�
 const char kMemoSignature[8] = {'Z', 'Q', 'M', 'E', 'M', 'O', '1', '\n'};
 constexpr std::uint64_t kMaxMemoFile = 512ull << 20;
 
-std::wstring Folder(const std::wstring& path) {
-  const auto slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
 bool ClassRegistered(const CLSID& clsid) {
   wchar_t guid[40];
   StringFromGUID2(clsid, guid, 40);
@@ -36,38 +31,6 @@ bool ClassRegistered(const CLSID& clsid) {
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
   RegCloseKey(key);
   return true;
-}
-
-// Writes all bytes to a new file beside `name` and puts it in place only when complete.
-bool WriteWholeFile(const std::wstring& name, const std::vector<char>& bytes) {
-  const std::wstring temp = name + L".tmp";
-  HANDLE f = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool ok = WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-            written == bytes.size() && FlushFileBuffers(f);
-  ok = CloseHandle(f) && ok;
-  if (ok) ok = MoveFileExW(temp.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!ok) {
-    const DWORD error = GetLastError();
-    DeleteFileW(temp.c_str());
-    SetLastError(error);
-  }
-  return ok;
-}
-
-bool ReadWholeFile(const std::wstring& name, std::vector<char>& bytes) {
-  HANDLE f = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  auto close = fw::Finally([&] { CloseHandle(f); });
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(f, &size) || size.QuadPart < 0 || static_cast<std::uint64_t>(size.QuadPart) > kMaxMemoFile) {
-    SetLastError(ERROR_FILE_TOO_LARGE);
-    return false;
-  }
-  bytes.resize(static_cast<std::size_t>(size.QuadPart));
-  DWORD read = 0;
-  return ReadFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size();
 }
 
 std::wstring SystemMessage(DWORD code) {
@@ -282,7 +245,7 @@ void DemoWindow::SaveImageAs(UINT command) {
   }
   d.fileName = (lastFolder_.empty() ? L"" : lastFolder_ + L"\\") + L"メモ." + d.defaultExt;
   if (!d.Execute(Handle())) return;
-  lastFolder_ = Folder(d.fileName);
+  lastFolder_ = fw::FolderOf(d.fileName);
   SaveImage(d.fileName);
 }
 
@@ -312,7 +275,7 @@ void DemoWindow::AskOpenImage() {
   fw::OpenDialog d;
   d.filter = kImageFilter;
   if (!d.Execute(Handle())) return;
-  lastFolder_ = Folder(d.fileName);
+  lastFolder_ = fw::FolderOf(d.fileName);
   OpenImage(d.fileName, true);
 }
 
@@ -343,7 +306,7 @@ void DemoWindow::SaveMemoAs() {
   d.defaultExt = L"zqm";
   d.fileName = (lastFolder_.empty() ? L"" : lastFolder_ + L"\\") + L"メモ.zqm";
   if (!d.Execute(Handle())) return;
-  lastFolder_ = Folder(d.fileName);
+  lastFolder_ = fw::FolderOf(d.fileName);
   SaveMemo(d.fileName);
 }
 
@@ -361,12 +324,12 @@ bool DemoWindow::SaveMemo(const std::wstring& name) {
   GetHGlobalFromStream(stream.get(), &memory);
   STATSTG stat{};
   stream->Stat(&stat, STATFLAG_NONAME);
-  std::vector<char> bytes(kMemoSignature, kMemoSignature + sizeof kMemoSignature);
+  std::string bytes(kMemoSignature, sizeof kMemoSignature);
   if (const char* p = static_cast<const char*>(GlobalLock(memory))) {
-    bytes.insert(bytes.end(), p, p + stat.cbSize.QuadPart);
+    bytes.append(p, static_cast<std::size_t>(stat.cbSize.QuadPart));
     GlobalUnlock(memory);
   }
-  if (!WriteWholeFile(name, bytes)) {
+  if (!fw::ReplaceFileContents(name, bytes)) {
     ShowMessage(L"メモを保存できませんでした。\n\n" + SystemMessage(GetLastError()) + L"\n" + name, MB_ICONERROR);
     return false;
   }
@@ -379,17 +342,18 @@ void DemoWindow::AskOpenMemo() {
   fw::OpenDialog d;
   d.filter = kMemoFilter;
   if (!d.Execute(Handle())) return;
-  lastFolder_ = Folder(d.fileName);
+  lastFolder_ = fw::FolderOf(d.fileName);
   OpenMemo(d.fileName);
 }
 
 // The memo is read into a new control; the one on screen stays when the file is no memo.
 bool DemoWindow::OpenMemo(const std::wstring& name) {
-  std::vector<char> bytes;
-  if (!ReadWholeFile(name, bytes)) {
+  const std::optional<std::string> read = fw::ReadWholeFile(name, kMaxMemoFile);
+  if (!read) {
     ShowMessage(L"メモを開けませんでした。\n\n" + SystemMessage(GetLastError()) + L"\n" + name, MB_ICONERROR);
     return false;
   }
+  const std::string& bytes = *read;
   if (bytes.size() < sizeof kMemoSignature || !std::equal(kMemoSignature, kMemoSignature + sizeof kMemoSignature, bytes.begin())) {
     ShowMessage(L"メモを開けませんでした。\n\nZanQuilmo4 のメモファイルではありません。\n" + name, MB_ICONERROR);
     return false;

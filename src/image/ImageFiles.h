@@ -38,8 +38,4 @@ int LoadBitmapFile(HINSTANCE module, fw::Bitmap& bitmap, const std::wstring& nam
 // is on the disk; nothing of a failed save is left behind.
 int SaveImageFile(HINSTANCE module, fw::Bitmap& bitmap, const std::wstring& name);
 
-// Writes `bytes` as the file `path` in the way SaveImageFile does; false on any failure,
-// with the old file (if any) as it was.
-bool ReplaceFileContents(const std::wstring& path, std::string_view bytes);
-
 }  // namespace zq

@@ -14,6 +14,7 @@
 
 #include "ComSupport.h"
 #include "HostedControl.h"
+#include "Files.h"
 #include "ImageFiles.h"
 #include "TestSupport.h"
 #include "UiSupport.h"
@@ -164,7 +165,7 @@ TEST_F(ImageTest, SavesAreAllOrNothingAndHostileFilesAreRefusedFromTheirHeaders)
   // Headers claiming pictures far beyond the limit: refused before anything is decoded.
   auto writeRaw = [&](const wchar_t* name, const std::string& bytes) {
     const std::wstring path = zqtest::Join(dir, name);
-    EXPECT_TRUE(ReplaceFileContents(path, bytes));
+    EXPECT_TRUE(zq::fw::ReplaceFileContents(path, bytes));
     return path;
   };
   std::string bmp(54, '\0');
