@@ -162,7 +162,6 @@ class GroupWriter {
     Put(static_cast<std::uint8_t>(((s[2] & 3) * 64) | s[3]));
   }
 
-  bool HasRoomFor3() const { return left_ >= 3; }
   bool HasRoomFor(std::size_t bytes) const { return left_ >= bytes; }
   char* Cursor() const { return d_; }
   void ZeroRest() {
@@ -264,7 +263,7 @@ void Decode(std::string_view text, ByteString& out) {
 #endif
     // Fast path: four characters of the alphabet, none of them the last one of the text.
     // Such a group reads exactly as the general rule would read it.
-    if (i + 4 < n && w.HasRoomFor3()) {
+    if (i + 4 < n && w.HasRoomFor(3)) {
       const std::uint8_t a = ValueOf(text[i]), b = ValueOf(text[i + 1]);
       const std::uint8_t c = ValueOf(text[i + 2]), d = ValueOf(text[i + 3]);
       if ((a | b | c | d) < 64) {

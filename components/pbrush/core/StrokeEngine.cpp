@@ -45,20 +45,8 @@ inline double SmoothStep(double a, double b, double x) {
   return Smooth((x - a) / (b - a));
 }
 
-// Value noise in [0, 1) with features about `scale` pixels apart.
-double ValueNoise(double x, double y, double scale, std::uint32_t seed) {
-  x /= scale;
-  y /= scale;
-  const double fx = std::floor(x), fy = std::floor(y);
-  const int ix = static_cast<int>(fx), iy = static_cast<int>(fy);
-  const double u = Smooth(x - fx), v = Smooth(y - fy);
-  const double a = Rand01(ix, iy, seed), b = Rand01(ix + 1, iy, seed);
-  const double c = Rand01(ix, iy + 1, seed), d = Rand01(ix + 1, iy + 1, seed);
-  return (a + (b - a) * u) * (1 - v) + (c + (d - c) * u) * v;
-}
-
-// ValueNoise along one row: the row's part is worked out once, and the lattice values once
-// for each cell the row crosses. The same arithmetic as ValueNoise, so the same values.
+// Value noise in [0, 1) with features about `scale` pixels apart, along one row: the row's
+// part is worked out once, and the lattice values once for each cell the row crosses.
 class RowNoise {
  public:
   RowNoise(double y, double scale, std::uint32_t seed) : scale_(scale), seed_(seed) {
@@ -71,7 +59,8 @@ class RowNoise {
     x /= scale_;
     const double fx = std::floor(x);
     const int ix = static_cast<int>(fx);
-    if (ix != ix_) {
+    if (!have_ || ix != ix_) {
+      have_ = true;
       ix_ = ix;
       a_ = Rand01(ix, iy_, seed_);
       b_ = Rand01(ix + 1, iy_, seed_);
@@ -86,9 +75,13 @@ class RowNoise {
   double scale_;
   std::uint32_t seed_;
   int iy_ = 0;
-  int ix_ = std::numeric_limits<int>::min();
+  int ix_ = 0;
+  bool have_ = false;  // the lattice values of cell ix_ are known
   double v_ = 0, a_ = 0, b_ = 0, c_ = 0, d_ = 0;
 };
+
+// The same noise at one point.
+double ValueNoise(double x, double y, double scale, std::uint32_t seed) { return RowNoise(y, scale, seed).At(x); }
 
 double Noise1D(double x, std::uint32_t seed) {
   const double f = std::floor(x);
