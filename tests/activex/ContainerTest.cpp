@@ -149,9 +149,22 @@ class ContainedForm : public ::testing::Test {
     form = c.form;
   }
   void click(POINT p) { ClickOn(form, p); }
+  // The container as the screen shows it once the last undo step is taken and everything is
+  // painted again, saved under `name`; formOrigin is where the control's form lies in it.
+  zqtest::Capture Screenshot(const wchar_t* name) {
+    zqtest::PumpUntil([] { return false; }, 200);
+    RedrawWindow(host.hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_ERASE);
+    zqtest::Pump();
+    zqtest::Capture shot = zqtest::CaptureClient(host.hwnd());
+    zqtest::SavePng(shot, name);
+    formOrigin = {0, 0};
+    MapWindowPoints(form, host.hwnd(), &formOrigin, 1);
+    return shot;
+  }
   zqtest::HostWindow host{840, 640, L"ZanQuilmo4 in a container"};
   Contained c;
   HWND form = nullptr;
+  POINT formOrigin{0, 0};
 };
 
 TEST_F(ContainedForm, StrokesInEveryMediumDrawnWithTheMouse) {
@@ -174,12 +187,8 @@ TEST_F(ContainedForm, StrokesInEveryMediumDrawnWithTheMouse) {
       zqtest::Pump();
     }
   }
-  zqtest::PumpUntil([] { return false; }, 200);  // the last undo step
-  const zqtest::Capture shot = zqtest::CaptureClient(host.hwnd());
-  zqtest::SavePng(shot, L"container-strokes.png");
+  const zqtest::Capture shot = Screenshot(L"container-strokes.png");
   // Every row holds ink on the screen.
-  POINT formOrigin{0, 0};
-  MapWindowPoints(form, host.hwnd(), &formOrigin, 1);
   for (int m = 0; m < 7; ++m) {
     int ink = 0;
     const int y0 = formOrigin.y + kDrawingOrigin.y + 45 + 76 * m;
@@ -317,13 +326,8 @@ TEST_F(ContainedForm, ShapesFillAndTextDrawnWithTheMouseAndTheKeyboard) {
   EXPECT_EQ(L"Memo\r\n2026-12-09", FocusedText()) << "a line break, and Escape changed nothing";
   click(colours[1]);
   drag({o.x + 30, o.y + 420}, {o.x + 330, o.y + 470});
-  zqtest::PumpUntil([] { return false; }, 200);  // the last undo step
-  RedrawWindow(host.hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_ERASE);
-  zqtest::Pump();
-  const zqtest::Capture shot = zqtest::CaptureClient(host.hwnd());
-  zqtest::SavePng(shot, L"container-tools.png");
-  POINT f{0, 0};
-  MapWindowPoints(form, host.hwnd(), &f, 1);
+  const zqtest::Capture shot = Screenshot(L"container-tools.png");
+  const POINT f = formOrigin;
   EXPECT_EQ(RGB(255, 255, 0), shot.At(f.x + o.x + 75, f.y + o.y + 200)) << "the filled frame";
   EXPECT_EQ(RGB(255, 0, 0), shot.At(f.x + o.x + 75, f.y + o.y + 70)) << "a filled rectangle";
   int textInk = 0;
@@ -382,13 +386,8 @@ TEST_F(ContainedForm, ABackgroundPhotoOpenedPlacedDrawnOverAndErased) {
   clickAndAnswer(ToolButton(38));
   zqtest::Drag(form, {o.x + 250, o.y + 60}, {{o.x + 250, o.y + 500}});  // one straight segment down
   zqtest::Drag(form, {o.x + 500, o.y + 480}, {{o.x + 600, o.y + 90}});
-  zqtest::PumpUntil([] { return false; }, 200);
-  RedrawWindow(host.hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_ERASE);
-  zqtest::Pump();
-  const zqtest::Capture shot = zqtest::CaptureClient(host.hwnd());
-  zqtest::SavePng(shot, L"container-background.png");
-  POINT f{0, 0};
-  MapWindowPoints(form, host.hwnd(), &f, 1);
+  const zqtest::Capture shot = Screenshot(L"container-background.png");
+  const POINT f = formOrigin;
   // The photo was placed centred on the click: its top-left at (360 - 300, 250 - 210). Down
   // the eraser's straight path every stroke it crossed is gone and the photo shows.
   const zq::Bgr24View v = photo.View();

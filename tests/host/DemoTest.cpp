@@ -20,11 +20,8 @@ namespace {
 
 using namespace zq::demo;
 
-struct Image {
-  int width = 0, height = 0;
-  std::vector<std::uint8_t> bgr;
-  bool operator==(const Image&) const = default;
-};
+// Pictures as the tests' captures hold them: top-down BGR rows without padding.
+using Image = zqtest::Capture;
 
 Image DecodePng(const std::vector<std::uint8_t>& bytes) {
   struct Into final : zanpng::Target {

@@ -101,6 +101,7 @@ struct Capture {
   int width = 0, height = 0;
   std::vector<std::uint8_t> bgr;  // 3 bytes a pixel, no padding
   COLORREF At(int x, int y) const;
+  bool operator==(const Capture&) const = default;
 };
 Capture CaptureClient(HWND wnd);
 // Writes a capture as a PNG file into the test-output folder; returns its path.
