@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Builds the distribution of one target from its built modules:
 
-    package.py --top TOP --arch win32|win64 --modules DIR --capture-modules DIR
-               --version X.Y --out DIR
+    package.py --top TOP --arch win32|win64 --modules DIR
+               (--capture-modules DIR | --registration FILE) --version X.Y --out DIR
 
   ZanQuilmo4-<version>-<arch>.zip   the four modules, the demo, register.cmd and
                                     unregister.cmd, README.txt
@@ -10,6 +10,8 @@
                                     type libraries and ProgIDs through its own registry
                                     entries; uninstalling removes them with the files
   registration.json                 what DllRegisterServer wrote, the reference for both
+                                    (--registration takes one written before instead of
+                                    registering again)
 
 The registry entries are those the modules' own DllRegisterServer writes: the 64-bit
 modules of --capture-modules (this machine runs no 32-bit programs) are registered from
@@ -234,14 +236,20 @@ def main():
     ap.add_argument("--top", required=True)
     ap.add_argument("--arch", required=True, choices=["win32", "win64"])
     ap.add_argument("--modules", required=True)
-    ap.add_argument("--capture-modules", required=True)
+    source = ap.add_mutually_exclusive_group(required=True)
+    source.add_argument("--capture-modules")
+    source.add_argument("--registration")
     ap.add_argument("--version", required=True)
     ap.add_argument("--out", required=True)
     a = ap.parse_args()
     os.makedirs(a.out, exist_ok=True)
     work = tempfile.mkdtemp(prefix="package-", dir=a.out)
     try:
-        reg = capture(a.top, a.capture_modules, work)
+        if a.registration:
+            with open(a.registration, encoding="utf-8") as f:
+                reg = json.load(f)
+        else:
+            reg = capture(a.top, a.capture_modules, work)
         with open(os.path.join(a.out, "registration.json"), "w", encoding="utf-8") as f:
             json.dump(reg, f, ensure_ascii=False, indent=1, sort_keys=True)
         name = f"ZanQuilmo4-{a.version}-{a.arch}"

@@ -135,10 +135,10 @@ def msi_table(msi, table):
     return [line.split("\t") for line in out.decode("utf-8").split("\r\n")[3:] if line]
 
 
-def check_win32(work, modules, version, win64_msi, capture_modules):
+def check_win32(work, modules, version, win64_msi, registration):
     out = os.path.join(work, "win32")
     subprocess.run([sys.executable, os.path.join(TOP, "packaging", "package.py"), "--top", TOP, "--arch", "win32",
-                    "--modules", modules, "--capture-modules", capture_modules,
+                    "--modules", modules, "--registration", registration,
                     "--version", version, "--out", out], check=True)
     msi = os.path.join(out, f"ZanQuilmo4-{version}-win32.msi")
     info = subprocess.run(["msiinfo", "suminfo", msi], check=True, capture_output=True, text=True).stdout
@@ -204,7 +204,8 @@ def main():
     check_msi(winereg, work, os.path.join(work, name + ".msi"), reg, display)
     check_zip(winereg, work, os.path.join(work, name + ".zip"), reg, display)
     if a.i686_modules and os.path.isfile(os.path.join(a.i686_modules, "ZanQuilmo4.ocx")):
-        check_win32(work, a.i686_modules, a.version, os.path.join(work, name + ".msi"), os.path.join(a.build, "modules"))
+        check_win32(work, a.i686_modules, a.version, os.path.join(work, name + ".msi"),
+                    os.path.join(work, "registration.json"))
     else:
         check(not os.environ.get("ZQ_REQUIRE_I686"), f"the 32-bit modules are in {a.i686_modules}")
     xvfb.terminate()
