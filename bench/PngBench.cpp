@@ -160,6 +160,13 @@ void OptionsTable(Set& memos, Set& photos, Set& mixed) {
       Row(name.c_str(), {fmask, level, 0}, sets, base);
     }
   Row("by row, level 1, RLE strategy", {zanpng::kFiltersByRow, 1, 3}, sets, base);
+  for (int level : {1, 2, 3, 4, 6}) {
+    const std::string name = "by row, libdeflate level " + std::to_string(level);
+    Row(name.c_str(), {zanpng::kFiltersByRow, level, 0, zanpng::Deflater::kLibdeflate}, sets, base);
+  }
+  Row("all, libdeflate level 1", {0xF8, 1, 0, zanpng::Deflater::kLibdeflate}, sets, base);
+  Row("by row, run-aware deflater", {zanpng::kFiltersByRow, 1, 0, zanpng::Deflater::kRows}, sets, base);
+  Row("all, run-aware deflater", {0xF8, 1, 0, zanpng::Deflater::kRows}, sets, base);
   Row("ZANPngUt.dll's choice", zanpng::DefaultOptions(), sets, base);
 
   // The encoder's targets, as ratios to libpng's defaults.

@@ -1,4 +1,4 @@
-# Third-party libraries: libpng and libjpeg-turbo as built by scripts/bootstrap from Debian's
+# Third-party libraries: libpng, libjpeg-turbo and libdeflate as built by scripts/bootstrap from Debian's
 # source packages, zlib from Debian's libz-mingw-w64-dev. All static.
 set(ZQ_DEPS_DIR ${ZQ_DEPS_PREFIX}/${ZQ_ARCH})
 if(NOT EXISTS ${ZQ_DEPS_DIR}/.stamp)
@@ -21,6 +21,14 @@ add_library(zq_jpeg STATIC IMPORTED)
 set_target_properties(zq_jpeg PROPERTIES
   IMPORTED_LOCATION ${ZQ_DEPS_DIR}/lib/libjpeg.a
   INTERFACE_INCLUDE_DIRECTORIES ${ZQ_DEPS_DIR}/include)
+
+add_library(zq_deflate STATIC IMPORTED)
+set_target_properties(zq_deflate PROPERTIES
+  IMPORTED_LOCATION ${ZQ_DEPS_DIR}/lib/libdeflate.a
+  INTERFACE_INCLUDE_DIRECTORIES ${ZQ_DEPS_DIR}/include)
+if(NOT EXISTS ${ZQ_DEPS_DIR}/lib/libdeflate.a)
+  message(FATAL_ERROR "No libdeflate in ${ZQ_DEPS_DIR}: run scripts/bootstrap again")
+endif()
 
 # Sample images that ship in the source packages: PngSuite (libpng), test photos (libjpeg-turbo).
 set(ZQ_PNGSUITE_DIR ${ZQ_DEPS_PREFIX}/src/libpng/contrib)

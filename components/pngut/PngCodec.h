@@ -51,13 +51,21 @@ class MemoryRows final : public RowSource {
 
 using Rows = zq::Bgr24View;
 
-// zlib and filter settings of the encoder. Filters are libpng's PNG_FILTER_* mask, or
+// Who compresses the image data: libpng (with zlib); or the codec itself over all the
+// filtered rows at once, with libdeflate at the given level, or with its own run-aware
+// deflater (RowDeflate.h) -- which with kFiltersByRow takes only drawings (at least half of
+// the rows flat) and leaves photographs to libdeflate. The strategy is zlib's alone.
+enum class Deflater { kZlib, kLibdeflate, kRows };
+
+// Filter and compression settings of the encoder. Filters are libpng's PNG_FILTER_* mask, or
 // kFiltersByRow: no filter for rows of flat drawing (at least half of their pixels equal to
-// their left neighbour), libpng's adaptive choice among all filters for the others.
+// their left neighbour), libpng's adaptive choice among all filters for the others. Either
+// deflater chooses filters the same way.
 struct EncodeOptions {
   int filters;
   int level;
   int strategy;
+  Deflater deflater = Deflater::kZlib;
 };
 inline constexpr int kFiltersByRow = -2;
 
@@ -85,6 +93,10 @@ class Target {
   ~Target() = default;
 };
 
+// Plain 8-bit RGB and RGBA files are read directly (libdeflate), every other file through
+// libpng; the pixels are the same either way.
 void Decode(const std::uint8_t* data, std::size_t size, Target& target);
+// The libpng path alone, for every file (the direct path is checked against it).
+void DecodeWithLibpng(const std::uint8_t* data, std::size_t size, Target& target);
 
 }  // namespace zanpng

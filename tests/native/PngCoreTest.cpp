@@ -6,6 +6,9 @@
 #include <cstring>
 #include <vector>
 
+#include <png.h>
+#include <zlib.h>
+
 #include "PngCodec.h"
 #include "PngSuite.h"
 
@@ -44,10 +47,12 @@ class VectorSink final : public zanpng::Sink {
   Bytes bytes;
 };
 
-bool Decode(const Bytes& png, Pixels* out = nullptr) {
+using DecodeFn = void (*)(const std::uint8_t*, std::size_t, zanpng::Target&);
+
+bool Decode(const Bytes& png, Pixels* out = nullptr, DecodeFn decode = zanpng::Decode) {
   VectorTarget t;
   try {
-    zanpng::Decode(png.data(), png.size(), t);
+    decode(png.data(), png.size(), t);
   } catch (const zanpng::Error&) {
     return false;
   }
@@ -55,7 +60,70 @@ bool Decode(const Bytes& png, Pixels* out = nullptr) {
   return true;
 }
 
+// The same file through both decoding paths: the same pixels, or a refusal from both.
+void ExpectPathsAgree(const Bytes& png) {
+  Pixels direct, libpng;
+  const bool ok = Decode(png, &direct);
+  ASSERT_EQ(ok, Decode(png, &libpng, zanpng::DecodeWithLibpng));
+  if (ok) EXPECT_TRUE(direct == libpng);
+}
+
+// Damage that a CRC would catch must reach the inflater and the filters too: the chunks'
+// CRCs are made right again after the change.
+void RewriteCrcs(Bytes& png) {
+  for (std::size_t pos = 8; pos + 12 <= png.size();) {
+    const std::size_t length = BigEndian(&png[pos]);
+    if (length > png.size() - pos - 12) return;
+    const auto crc = static_cast<std::uint32_t>(crc32(0, &png[pos + 4], static_cast<uInt>(length + 4)));
+    for (int i = 0; i < 4; ++i) png[pos + 8 + length + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+    pos += 12 + length;
+  }
+}
+
 }  // namespace
+
+// Plain RGB and RGBA files are read without libpng. Whatever they hold -- any filter, many
+// IDAT chunks, damaged image data, trailing or missing stream bytes -- the result is the
+// libpng path's.
+TEST(PngCore, DirectPathAgreesWithLibpng) {
+  std::vector<Bytes> files;
+  for (const auto& e : Manifest()) files.push_back(zqtest::ReadBytes(SuiteFile(e.path)));
+  const int w = 97, h = 41;
+  Bytes rgba(std::size_t(w) * h * 4);
+  for (std::size_t i = 0; i < rgba.size(); ++i) rgba[i] = static_cast<std::uint8_t>((i * i) >> 3 ^ i);
+  for (std::uint32_t format : {PNG_FORMAT_RGBA, PNG_FORMAT_RGB}) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = w;
+    image.height = h;
+    image.format = format;
+    png_alloc_size_t size = 0;
+    ASSERT_TRUE(png_image_write_get_memory_size(image, size, 0, rgba.data(), 0, nullptr));
+    Bytes png(size);
+    ASSERT_TRUE(png_image_write_to_memory(&image, png.data(), &size, 0, rgba.data(), 0, nullptr));
+    png.resize(size);
+    files.push_back(png);
+  }
+  for (const auto& options : {zanpng::DefaultOptions(), zanpng::EncodeOptions{0xF8, 9, 1}}) {
+    zanpng::MemoryRows rows(rgba.data(), w * 3, w, h);
+    VectorSink sink;
+    zanpng::Encode(rows, options, sink);
+    files.push_back(sink.bytes);
+  }
+  const std::size_t made = files.size() - 4;
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    const Bytes& png = files[f];
+    SCOPED_TRACE(f);
+    ExpectPathsAgree(png);
+    if (f < made) continue;
+    for (std::size_t at = 33; at < png.size(); at += 1 + (at % 7)) {
+      Bytes bad = png;
+      bad[at] ^= static_cast<std::uint8_t>(0x5A + at);
+      RewriteCrcs(bad);
+      ExpectPathsAgree(bad);
+    }
+  }
+}
 
 TEST(PngCore, DecodesPngSuiteAndFailsCleanlyOnEverythingBroken) {
   const auto entries = Manifest();
@@ -84,27 +152,43 @@ TEST(PngCore, RefusesSizesBeyondTheLimits) {
   EXPECT_FALSE(Decode(BlackPng(0xFFFFFFFF, 1)));
 }
 
+// Every writer gives back the same pixels through libpng: a small pattern, a drawing of
+// runs and noise long enough for several deflate blocks, rows too wide for a match one row
+// up, a single pixel.
 TEST(PngCore, EncodesWithEveryOptionToTheSamePixels) {
-  const int w = 61, h = 23;
-  const std::size_t stride = ((w * 3 + 3) / 4) * 4;
-  Bytes pixels(stride * h);
-  for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(i * 31 / 7);
-  Pixels expected;
-  expected.width = w;
-  expected.height = h;
-  for (int y = 0; y < h; ++y)
-    expected.bgr.insert(expected.bgr.end(), pixels.begin() + std::ptrdiff_t(stride * y),
-                        pixels.begin() + std::ptrdiff_t(stride * y + w * 3));
-  for (const auto& options : {zanpng::DefaultOptions(), zanpng::LibpngDefaults(),
-                              zanpng::EncodeOptions{0x08, 1, 0}, zanpng::EncodeOptions{0xF8, 9, 1}}) {
-    zanpng::MemoryRows rows(pixels.data(), static_cast<std::ptrdiff_t>(stride), w, h);
-    VectorSink sink;
-    zanpng::Encode(rows, options, sink);
-    Pixels back;
-    ASSERT_TRUE(Decode(sink.bytes, &back));
-    EXPECT_TRUE(back == expected);
-  }
-  zanpng::MemoryRows empty(pixels.data(), 0, 0, 0);
+  struct Image {
+    int w, h;
+    Bytes bgr;
+  };
+  std::vector<Image> images;
+  auto add = [&](int w, int h, auto pixel) {
+    Image img{w, h, Bytes(std::size_t(w) * h * 3)};
+    for (std::size_t i = 0; i < img.bgr.size(); ++i) img.bgr[i] = pixel(i, std::size_t(w) * 3);
+    images.push_back(std::move(img));
+  };
+  add(61, 23, [](std::size_t i, std::size_t) { return static_cast<std::uint8_t>(i * 31 / 7); });
+  add(500, 400, [](std::size_t i, std::size_t row) {
+    const std::size_t x = i % row, y = i / row;
+    return static_cast<std::uint8_t>((x / 3 + y) % 97 < 40 ? (x * y * 2654435761u) >> 13 : 255 - (y / 50));
+  });
+  add(11001, 3, [](std::size_t i, std::size_t) { return static_cast<std::uint8_t>(i % 300 < 200 ? 255 : i); });
+  add(1, 1, [](std::size_t, std::size_t) { return std::uint8_t{7}; });
+  using zanpng::Deflater;
+  for (const auto& img : images)
+    for (const auto& options :
+         {zanpng::DefaultOptions(), zanpng::LibpngDefaults(), zanpng::EncodeOptions{0x08, 1, 0},
+          zanpng::EncodeOptions{0xF8, 9, 1}, zanpng::EncodeOptions{0xF8, 1, 0, Deflater::kRows},
+          zanpng::EncodeOptions{zanpng::kFiltersByRow, 12, 0, Deflater::kLibdeflate}}) {
+      SCOPED_TRACE(testing::Message() << img.w << "x" << img.h << " deflater " << int(options.deflater));
+      zanpng::MemoryRows rows(img.bgr.data(), img.w * 3, img.w, img.h);
+      VectorSink sink;
+      zanpng::Encode(rows, options, sink);
+      Pixels back;
+      ASSERT_TRUE(Decode(sink.bytes, &back, zanpng::DecodeWithLibpng));
+      EXPECT_EQ(back.bgr, img.bgr);
+      ExpectPathsAgree(sink.bytes);
+    }
+  zanpng::MemoryRows empty(nullptr, 0, 0, 0);
   VectorSink sink;
   EXPECT_THROW(zanpng::Encode(empty, zanpng::DefaultOptions(), sink), zanpng::Error);
 }

@@ -1,0 +1,28 @@
+// A deflate encoder for the filtered rows of a drawing, as fast PNG encoders make one: the
+// only matches it looks for are the bytes one pixel back (runs of paper and of flat colour)
+// and one row up (the same stroke profile in the row above), each found by comparing words,
+// never by hashing. Drawings are mostly such runs, which general deflaters walk through a
+// byte at a time; here a run of 258 bytes is one comparison loop and one code. Every block
+// has Huffman codes built from its own symbols (dynamic blocks), so the literals of strokes
+// and text cost what their frequencies say.
+//
+// The result is one complete zlib stream (header, blocks, Adler-32), any standard inflater
+// reads it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace zanpng {
+
+struct Packed {
+  std::unique_ptr<std::uint8_t[]> bytes;
+  std::size_t size = 0;
+};
+
+// Compresses `size` bytes (at least one) of rows `rowStride` bytes apart (filter byte and
+// pixels), pixels `pixelBytes` bytes long, into a zlib stream.
+Packed DeflateRows(const std::uint8_t* data, std::size_t size, std::size_t rowStride, int pixelBytes);
+
+}  // namespace zanpng
