@@ -144,6 +144,13 @@ TEST(Base64, LargeInputRoundTrip) {
   const std::string text = EncodeBase64(data);
   ASSERT_EQ(text.size(), 4 * ((data.size() + 2) / 3));
   EXPECT_EQ(DecodeBase64(text), data);
+  // Wrapped text, in lines of varying length so that the line breaks fall at every offset
+  // of the vector blocks: they are skipped. The decoded length counts them, so the bytes
+  // come first.
+  std::string wrapped;
+  for (std::size_t at = 0, line = 0; at < text.size(); at += 40 + line++ % 61)
+    wrapped += text.substr(at, 40 + line % 61) + "\r\n";
+  EXPECT_EQ(DecodeBase64(wrapped).substr(0, data.size()), data);
 }
 
 // The text written straight into 16-bit characters (a BSTR) is the same text, for every
