@@ -90,6 +90,12 @@ double Noise1D(double x, std::uint32_t seed) {
   return Rand01(i, 0, seed) * (1 - u) + Rand01(i + 1, 0, seed) * u;
 }
 
+// std::lround for 0 <= v < 2^31, without the library call: v less its integer part is exact.
+inline int RoundHalfAway(double v) {
+  const int whole = static_cast<int>(v);
+  return whole + (v - whole >= 0.5);
+}
+
 inline std::uint8_t ToByte(double v) { return static_cast<std::uint8_t>(std::clamp(v + 0.5, 0.0, 255.0)); }
 
 void ColorBgr(std::uint32_t c, double out[3]) {
@@ -190,8 +196,8 @@ void StrokeEngine::InkPixel(const Surface& s, int x, int y, double n, double cov
     c.grain = Grain(x, y);
   }
   const auto nq = static_cast<std::uint16_t>(std::min(n * 16384.0, 65535.0));
-  const auto cq = static_cast<std::uint8_t>(std::lround(cover * 255));
-  const auto oq = static_cast<std::uint8_t>(std::lround(opacity * 255));
+  const auto cq = static_cast<std::uint8_t>(RoundHalfAway(cover * 255));
+  const auto oq = static_cast<std::uint8_t>(RoundHalfAway(opacity * 255));
   if (nq >= c.n && cq <= c.cover && oq <= c.opacity) return;  // nothing new for this pixel
   c.n = std::min(c.n, nq);
   c.cover = std::max(c.cover, cq);
@@ -347,6 +353,47 @@ double StrokeEngine::Reach(const Settings& st) {
 
 // ---- one capsule of the stroke: from a to b, the radius following the pressure ----
 
+namespace {
+
+// Narrows [from, to] to the pixels of the row whose centres (y = py) may lie within `reach`
+// of the segment from (ax, ay) along (abx, aby), a pixel to spare on either side; false when
+// none may. The capsule is convex, so on a row it is one interval: the hull of where the row
+// crosses the two end circles and the band between them.
+bool RowSpan(double ax, double ay, double abx, double aby, double reach, double py, int& from, int& to) {
+  double lo = HUGE_VAL, hi = -HUGE_VAL;
+  auto take = [&](double x) {
+    lo = std::min(lo, x);
+    hi = std::max(hi, x);
+  };
+  for (const double t : {0.0, 1.0}) {  // the end circles
+    const double cx = ax + abx * t, dy = py - (ay + aby * t);
+    if (std::fabs(dy) > reach) continue;
+    const double half = std::sqrt(reach * reach - dy * dy);
+    take(cx - half);
+    take(cx + half);
+  }
+  const double len = std::sqrt(abx * abx + aby * aby);
+  if (len > 0) {  // the band: a + t (abx, aby) + s reach n, 0 <= t <= 1, -1 <= s <= 1
+    const double nx = -aby / len * reach, ny = abx / len * reach;
+    if (ny != 0)
+      for (const double t : {0.0, 1.0}) {
+        const double sv = (py - ay - aby * t) / ny;
+        if (std::fabs(sv) <= 1) take(ax + abx * t + nx * sv);
+      }
+    if (aby != 0)
+      for (const double sv : {-1.0, 1.0}) {
+        const double t = (py - ay - ny * sv) / aby;
+        if (t >= 0 && t <= 1) take(ax + abx * t + nx * sv);
+      }
+  }
+  if (lo > hi) return false;
+  from = std::max(from, static_cast<int>(std::floor(lo - 1.5)));
+  to = std::min(to, static_cast<int>(std::ceil(hi + 0.5)));
+  return from <= to;
+}
+
+}  // namespace
+
 void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect& dirty) {
   const double r0 = Radius(a.pressure), r1 = Radius(b.pressure);
   const double ax = a.x, ay = a.y, abx = b.x - a.x, aby = b.y - a.y;
@@ -401,8 +448,10 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
   const double farthest = std::max(r0, r1) * (1 + bleed) * (1 + ragged) + edge;
   for (int y = y0; y <= y1; ++y) {
     const double py = y + 0.5;
+    int from = x0, to = x1;
+    if (!RowSpan(ax, ay, abx, aby, farthest, py, from, to)) continue;
     RowNoise bleedNoise(py, bleedScale, st_.seed + 5);
-    for (int x = x0; x <= x1; ++x) {
+    for (int x = from; x <= to; ++x) {
       const double px = x + 0.5;
       double t = len2 > 0 ? ((px - ax) * abx + (py - ay) * aby) / len2 : 0;
       t = std::clamp(t, 0.0, 1.0);
