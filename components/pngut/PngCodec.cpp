@@ -448,13 +448,15 @@ Packed DeflateWithLibdeflate(const std::uint8_t* data, std::size_t size, int lev
   return packed;
 }
 
-// Filters every row into one block, compresses it in one call and writes
-// the datastream: IHDR, the data in IDAT chunks of up to 1 MiB, IEND.
-void EncodeDirect(RowSource& image, const EncodeOptions& options, Sink& out) {
+// Filters every row into one block, compresses it in one call and writes the datastream:
+// IHDR, the data in IDAT chunks of up to 1 MiB, IEND. False, with nothing written, when the
+// memory for the whole image at once is not there (a large drawing in a 32-bit host):
+// libpng then writes it row by row.
+bool EncodeDirect(RowSource& image, const EncodeOptions& options, Sink& out) {
   const int width = image.width(), height = image.height();
   const std::size_t rowBytes = std::size_t(width) * 3, filteredSize = (rowBytes + 1) * std::size_t(height);
   Block block = TakeBlock(filteredSize + 2 * rowBytes);
-  if (!block.bytes) throw Error("not enough memory to encode the image");
+  if (!block.bytes) return false;
   std::uint8_t* const filtered = block.bytes.get();
   std::uint8_t* cur = filtered + filteredSize;
   std::uint8_t* prev = cur + rowBytes;
@@ -487,7 +489,7 @@ void EncodeDirect(RowSource& image, const EncodeOptions& options, Sink& out) {
                  ? DeflateRows(filtered, filteredSize, rowBytes + 1, 3)
                  : DeflateWithLibdeflate(filtered, filteredSize, options.level);
   } catch (const std::bad_alloc&) {
-    throw Error("not enough memory to encode the image");
+    return false;
   }
   KeepBlock(std::move(block));
   const std::size_t packedSize = packed.size;
@@ -505,6 +507,7 @@ void EncodeDirect(RowSource& image, const EncodeOptions& options, Sink& out) {
   for (std::size_t at = 0; at < packedSize; at += kMaxIdat)
     WriteChunk(out, "IDAT", packed.bytes.get() + at, std::min(kMaxIdat, packedSize - at));
   WriteChunk(out, "IEND", nullptr, 0);
+  return true;
 }
 
 }  // namespace
@@ -521,7 +524,7 @@ EncodeOptions DefaultOptions() {
 void Encode(RowSource& image, const EncodeOptions& options, Sink& out) {
   if (!zq::ImageSizeAllowed(image.width(), image.height()))
     throw Error("image size outside the supported range");
-  if (options.deflater != Deflater::kZlib) return EncodeDirect(image, options, out);
+  if (options.deflater != Deflater::kZlib && EncodeDirect(image, options, out)) return;
   WriteStruct w;
   png_set_write_fn(w.png(), &out, WriteToSink, FlushNothing);
   png_set_IHDR(w.png(), w.info(), static_cast<png_uint_32>(image.width()),

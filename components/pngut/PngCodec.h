@@ -21,8 +21,9 @@ struct Error : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Where the encoder takes its rows from. It asks for each row once, top to bottom; a row
-// stays readable until the next call.
+// Where the encoder takes its rows from. It asks for them top to bottom, and starts again
+// from the top once when there is no memory to hold the whole image at once; a row stays
+// readable until the next call.
 class RowSource {
  public:
   virtual int width() const = 0;

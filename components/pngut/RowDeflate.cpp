@@ -59,27 +59,39 @@ inline int DistanceSymbol(std::size_t d) {
   return d <= 512 ? kDistanceSymbols[d - 1] : kDistanceSymbols[512 + ((d - 1) >> 7)];
 }
 
-// Bits go out least significant first, as deflate wants them.
+// Bits go out least significant first, as deflate wants them, into a buffer that the
+// caller makes room in (Reserve) before each block: as much as the block can take.
 class BitWriter {
  public:
-  explicit BitWriter(std::uint8_t* out) : out_(out) {}
+  void Reserve(std::size_t bytes) {
+    if (capacity_ - used_ >= bytes) return;
+    const std::size_t capacity = std::max(2 * capacity_, used_ + bytes);
+    std::unique_ptr<std::uint8_t[]> bigger(new std::uint8_t[capacity]);
+    if (used_) std::memcpy(bigger.get(), bytes_.get(), used_);
+    bytes_ = std::move(bigger);
+    capacity_ = capacity;
+  }
   void Put(std::uint32_t value, int count) {
     bits_ |= std::uint64_t{value} << count_;
     count_ += count;
     if (count_ >= 32) {
-      for (int i = 0; i < 4; ++i) *out_++ = static_cast<std::uint8_t>(bits_ >> (8 * i));
+      for (int i = 0; i < 4; ++i) bytes_[used_++] = static_cast<std::uint8_t>(bits_ >> (8 * i));
       bits_ >>= 32;
       count_ -= 32;
     }
   }
-  std::uint8_t* Finish() {
-    for (; count_ > 0; count_ -= 8, bits_ >>= 8) *out_++ = static_cast<std::uint8_t>(bits_);
+  // Pads the last byte with zero bits; what follows starts on a byte.
+  void Align() {
+    for (; count_ > 0; count_ -= 8, bits_ >>= 8) bytes_[used_++] = static_cast<std::uint8_t>(bits_);
     count_ = 0;
-    return out_;
+    bits_ = 0;
   }
+  void Byte(std::uint8_t b) { bytes_[used_++] = b; }
+  Packed Take() { return {std::move(bytes_), used_}; }
 
  private:
-  std::uint8_t* out_;
+  std::unique_ptr<std::uint8_t[]> bytes_;
+  std::size_t capacity_ = 0, used_ = 0;
   std::uint64_t bits_ = 0;
   int count_ = 0;
 };
@@ -267,14 +279,11 @@ inline std::size_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, std
 
 Packed DeflateRows(const std::uint8_t* data, std::size_t size, std::size_t rowStride, int pixelBytes) {
   if (!size) throw std::invalid_argument("no rows to compress");
-  Packed packed;
-  // Literals take at most 15 bits, so twice the input is room enough, with the headers.
-  const std::size_t room = 2 * size + 1024 + (size / kBlockTokens + 1) * 320;
-  packed.bytes.reset(new std::uint8_t[room]);
-  std::uint8_t* const start = packed.bytes.get();
-  start[0] = 0x78;  // deflate, 32 KiB window
-  start[1] = 0x01;  // no dictionary, the fastest compression (informative)
-  BitWriter out(start + 2);
+  // Drawings shrink tenfold and more; the buffer grows before a block that might not fit.
+  BitWriter out;
+  out.Reserve(size / 8 + 4096);
+  out.Byte(0x78);  // deflate, 32 KiB window
+  out.Byte(0x01);  // no dictionary, the fastest compression (informative)
 
   // One pixel back, then the row above: straight up, and one pixel to either side (the
   // edges of slanting strokes); where none of them goes far, the last place the next four
@@ -316,15 +325,17 @@ Packed DeflateRows(const std::uint8_t* data, std::size_t size, std::size_t rowSt
       tokens.push_back(data[i++]);
     }
     if (tokens.size() == kBlockTokens || i == size) {
+      // At most 48 bits a symbol (code, length bits, distance code and bits), and the tables.
+      out.Reserve(6 * tokens.size() + 512);
       WriteBlock(out, tokens, i == size);
       tokens.clear();
     }
   }
-  std::uint8_t* end = out.Finish();
+  out.Reserve(16);
+  out.Align();
   const std::uint32_t adler = libdeflate_adler32(1, data, size);
-  for (int shift = 24; shift >= 0; shift -= 8) *end++ = static_cast<std::uint8_t>(adler >> shift);
-  packed.size = static_cast<std::size_t>(end - start);
-  return packed;
+  for (int shift = 24; shift >= 0; shift -= 8) out.Byte(static_cast<std::uint8_t>(adler >> shift));
+  return out.Take();
 }
 
 }  // namespace zanpng
