@@ -8,8 +8,11 @@
 #include "JpegCodec.h"
 
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
+#include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <type_traits>
+#include <vector>
 
 extern "C" {
 #include <jpeglib.h>
@@ -143,13 +146,19 @@ Bgr24Image DecodeOrThrow(const std::uint8_t* data, std::size_t size) {
   return image;
 }
 
-// A destination manager that grows a byte vector. The manager is the first member of a
-// standard-layout record, so libjpeg's pointer to it is a pointer to the record.
+// A destination manager that collects the output in pieces and joins them into a byte
+// vector at the end. Growing one vector by doubling would fill each new block with zeros
+// first: pages touched twice, and up to twice the output's size of them. The manager is the
+// first member of a standard-layout record, so libjpeg's pointer to it is a pointer to the
+// record.
 struct VectorDestination {
+  static constexpr std::size_t kPiece = 256 * 1024;
   jpeg_destination_mgr mgr{};
   std::vector<std::uint8_t>* bytes = nullptr;
+  std::vector<std::unique_ptr<std::uint8_t[]>>* pieces = nullptr;
 
-  VectorDestination(j_compress_ptr c, std::vector<std::uint8_t>& out) : bytes(&out) {
+  VectorDestination(j_compress_ptr c, std::vector<std::uint8_t>& out, std::vector<std::unique_ptr<std::uint8_t[]>>& parts)
+      : bytes(&out), pieces(&parts) {
     mgr.init_destination = Init;
     mgr.empty_output_buffer = Empty;
     mgr.term_destination = Term;
@@ -159,23 +168,23 @@ struct VectorDestination {
   static VectorDestination* Self(j_compress_ptr c) {
     return reinterpret_cast<VectorDestination*>(c->dest);
   }
-  static void Init(j_compress_ptr c) {
-    auto* self = Self(c);
-    self->bytes->resize(64 * 1024);
-    self->mgr.next_output_byte = self->bytes->data();
-    self->mgr.free_in_buffer = self->bytes->size();
+  static void NextPiece(VectorDestination* self) {
+    self->pieces->emplace_back(new std::uint8_t[kPiece]);
+    self->mgr.next_output_byte = self->pieces->back().get();
+    self->mgr.free_in_buffer = kPiece;
   }
+  static void Init(j_compress_ptr c) { NextPiece(Self(c)); }
   static boolean Empty(j_compress_ptr c) {
-    auto* self = Self(c);
-    const std::size_t used = self->bytes->size();
-    self->bytes->resize(used * 2);
-    self->mgr.next_output_byte = self->bytes->data() + used;
-    self->mgr.free_in_buffer = self->bytes->size() - used;
+    NextPiece(Self(c));
     return TRUE;
   }
   static void Term(j_compress_ptr c) {
     auto* self = Self(c);
-    self->bytes->resize(self->bytes->size() - self->mgr.free_in_buffer);
+    const std::size_t full = self->pieces->size() - 1, last = kPiece - self->mgr.free_in_buffer;
+    self->bytes->resize(full * kPiece + last);
+    std::uint8_t* to = self->bytes->data();
+    for (std::size_t i = 0; i <= full; ++i, to += kPiece)
+      std::memcpy(to, (*self->pieces)[i].get(), i < full ? kPiece : last);
   }
 };
 static_assert(std::is_standard_layout_v<VectorDestination>);
@@ -184,8 +193,9 @@ std::vector<std::uint8_t> EncodeOrThrow(const Bgr24View& image) {
   if (!image.data || !ImageSizeAllowed(image.width, image.height))
     throw JpegError("image size outside the supported range");
   std::vector<std::uint8_t> bytes;
+  std::vector<std::unique_ptr<std::uint8_t[]>> pieces;
   Compressor c;
-  VectorDestination dest(c.get(), bytes);
+  VectorDestination dest(c.get(), bytes, pieces);
   c->image_width = static_cast<JDIMENSION>(image.width);
   c->image_height = static_cast<JDIMENSION>(image.height);
   c->input_components = 3;

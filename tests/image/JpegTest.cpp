@@ -283,6 +283,24 @@ TEST_F(JpegCodec, RefusesEndlessProgressiveScans) {
   EXPECT_NE(error.find("scans"), std::string::npos) << error;
 }
 
+// Output larger than the writer's pieces: a grainy 1200 x 900 picture (over 512 KiB at
+// quality 90) comes back whole.
+TEST(JpegEncode, LargeOutputComesBackWhole) {
+  zq::Bgr24Image grainy(1200, 900);
+  std::uint32_t seed = 1;
+  for (int y = 0; y < grainy.height(); ++y)
+    for (int x = 0; x < grainy.width() * 3; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      grainy.Row(y)[x] = static_cast<std::uint8_t>((x / 5 + y / 4) % 190 + (seed >> 26));
+    }
+  auto jpeg = zq::jpeg::Encode(grainy.view());
+  ASSERT_TRUE(jpeg);
+  EXPECT_GT(jpeg->size(), 512u * 1024);  // three pieces
+  auto back = zq::jpeg::Decode(jpeg->data(), jpeg->size());
+  ASSERT_TRUE(back);
+  EXPECT_GT(Psnr(*back, grainy), 20.0);  // the grain is what quality 90 loses; a bad join is noise
+}
+
 TEST(JpegEncode, RefusesAnEmptyImage) {
   EXPECT_FALSE(zq::jpeg::Encode(zq::Bgr24View{}));
 }
