@@ -7,6 +7,9 @@ export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer dialogs in a fresh prefix, and no debugger that waits for
 # someone when a test crashes.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winedbg.exe=d}
+# Wine makes Unix file names in the locale's character set: without a UTF-8 locale (a bare
+# environment, a fresh system) no file or folder with a Japanese name can be made.
+[ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
 ZQ_WINE64=${ZQ_WINE64:-/usr/lib/wine/wine64}
 ZQ_WINESERVER=${ZQ_WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver64)}
 
