@@ -20,8 +20,8 @@
 #include <png.h>
 #include <zlib.h>
 
-#include <cstdlib>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -191,10 +191,6 @@ int NormaliseFormat(png_structp png, png_infop info) {
 constexpr std::uint32_t kMaxDirectChunk = 8 * 1024 * 1024;      // longer chunks: libpng decides
 constexpr std::size_t kMaxDirectInflated = 64 * 1024 * 1024;    // larger images go row by row
 
-inline std::uint32_t BigEndian32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
-}
-
 inline bool IsLetter(std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 struct PlainImage {
@@ -210,15 +206,15 @@ bool Survey(const std::uint8_t* data, std::size_t size, PlainImage& img) {
   std::size_t pos = 8;
   bool afterData = false;
   for (bool first = true; pos + 12 <= size; first = false) {
-    const std::uint32_t length = BigEndian32(data + pos);
+    const std::uint32_t length = png_get_uint_32(data + pos);
     const std::uint8_t* name = data + pos + 4;
     if (length > kMaxDirectChunk || length > size - pos - 12) return false;
     if (!IsLetter(name[0]) || !IsLetter(name[1]) || !IsLetter(name[2]) || !IsLetter(name[3])) return false;
-    if (libdeflate_crc32(0, name, std::size_t{length} + 4) != BigEndian32(name + 4 + length)) return false;
+    if (libdeflate_crc32(0, name, std::size_t{length} + 4) != png_get_uint_32(name + 4 + length)) return false;
     const std::uint8_t* body = name + 4;
     if (first) {
       if (std::memcmp(name, "IHDR", 4) != 0 || length != 13) return false;
-      const std::uint32_t w = BigEndian32(body), h = BigEndian32(body + 4);
+      const std::uint32_t w = png_get_uint_32(body), h = png_get_uint_32(body + 4);
       const int depth = body[8], colour = body[9];
       if (depth != 8 || (colour != 2 && colour != 6) || body[10] != 0 || body[11] != 0 || body[12] != 0)
         return false;
@@ -360,21 +356,14 @@ bool DecodeDirect(const std::uint8_t* data, std::size_t size, Target& target) {
 
 // ---- the direct writer ----
 
-inline void PutBigEndian32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 24);
-  p[1] = static_cast<std::uint8_t>(v >> 16);
-  p[2] = static_cast<std::uint8_t>(v >> 8);
-  p[3] = static_cast<std::uint8_t>(v);
-}
-
 void WriteChunk(Sink& out, const char* type, const std::uint8_t* body, std::size_t length) {
   std::uint8_t head[8], tail[4];
-  PutBigEndian32(head, static_cast<std::uint32_t>(length));
+  png_save_uint_32(head, static_cast<std::uint32_t>(length));
   std::memcpy(head + 4, type, 4);
   // libdeflate_crc32 answers its initial value for a null buffer, whatever CRC it is given.
   std::uint32_t crc = libdeflate_crc32(0, head + 4, 4);
   if (length) crc = libdeflate_crc32(crc, body, length);
-  PutBigEndian32(tail, crc);
+  png_save_uint_32(tail, crc);
   out.Write(head, 8);
   if (length) out.Write(body, length);
   out.Write(tail, 4);
@@ -475,8 +464,8 @@ bool EncodeDirect(RowSource& image, const EncodeOptions& options, Sink& out) {
       flatRows += flat;
       allowed = flat ? PNG_FILTER_NONE : PNG_ALL_FILTERS;
     }
-    if ((allowed & PNG_ALL_FILTERS) == 0) allowed = PNG_FILTER_NONE;
-    FilterRow(cur, prev, rowBytes, allowed & PNG_ALL_FILTERS, filtered + std::size_t(y) * (rowBytes + 1));
+    allowed &= PNG_ALL_FILTERS;
+    FilterRow(cur, prev, rowBytes, allowed ? allowed : PNG_FILTER_NONE, filtered + std::size_t(y) * (rowBytes + 1));
     std::swap(cur, prev);
   }
 
@@ -492,20 +481,19 @@ bool EncodeDirect(RowSource& image, const EncodeOptions& options, Sink& out) {
     return false;
   }
   KeepBlock(std::move(block));
-  const std::size_t packedSize = packed.size;
 
   static const std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   out.Write(kSignature, 8);
   std::uint8_t ihdr[13];
-  PutBigEndian32(ihdr, static_cast<std::uint32_t>(width));
-  PutBigEndian32(ihdr + 4, static_cast<std::uint32_t>(height));
+  png_save_uint_32(ihdr, static_cast<std::uint32_t>(width));
+  png_save_uint_32(ihdr + 4, static_cast<std::uint32_t>(height));
   ihdr[8] = 8;
   ihdr[9] = PNG_COLOR_TYPE_RGB;
   ihdr[10] = ihdr[11] = ihdr[12] = 0;
   WriteChunk(out, "IHDR", ihdr, sizeof ihdr);
   constexpr std::size_t kMaxIdat = 1024 * 1024;
-  for (std::size_t at = 0; at < packedSize; at += kMaxIdat)
-    WriteChunk(out, "IDAT", packed.bytes.get() + at, std::min(kMaxIdat, packedSize - at));
+  for (std::size_t at = 0; at < packed.size; at += kMaxIdat)
+    WriteChunk(out, "IDAT", packed.bytes.get() + at, std::min(kMaxIdat, packed.size - at));
   WriteChunk(out, "IEND", nullptr, 0);
   return true;
 }

@@ -1,7 +1,5 @@
 // Deflate (RFC 1951) and zlib (RFC 1950) as written here: blocks of up to kBlockTokens
-// symbols, each a dynamic block with length-limited canonical Huffman codes; matches at two
-// distances only (one pixel, one row), so each block's distance code has at most two
-// symbols in use.
+// symbols, each a dynamic block with length-limited canonical Huffman codes.
 #include "RowDeflate.h"
 
 #include <libdeflate.h>

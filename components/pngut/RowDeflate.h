@@ -1,8 +1,9 @@
-// A deflate encoder for the filtered rows of a drawing, as fast PNG encoders make one: the
-// only matches it looks for are the bytes one pixel back (runs of paper and of flat colour)
-// and one row up (the same stroke profile in the row above), each found by comparing words,
-// never by hashing. Drawings are mostly such runs, which general deflaters walk through a
-// byte at a time; here a run of 258 bytes is one comparison loop and one code. Every block
+// A deflate encoder for the filtered rows of a drawing, as fast PNG encoders make one: it
+// looks first at the bytes one pixel back (runs of paper and of flat colour) and one row up,
+// straight and a pixel to either side (the same stroke profile in the row above), each
+// found by comparing words; only where those fall short does it ask a hash of four bytes
+// where they were seen last. Drawings are mostly runs, which general deflaters walk through
+// a byte at a time; here a run of 258 bytes is one comparison loop and one code. Every block
 // has Huffman codes built from its own symbols (dynamic blocks), so the literals of strokes
 // and text cost what their frequencies say.
 //
