@@ -298,7 +298,7 @@ void Decode(std::string_view text, ByteString& out) {
 #ifdef ZQ_BASE64_X86
     // Sixteen characters of the alphabet, none of them the last; the store needs 16 bytes
     // of room. After a group the vector step could not take, it tries again.
-    if (vector && i + 16 < n && w.HasRoomFor(16)) {
+    if (vector) {
       const std::size_t read = DecodeBulkSsse3(text.data() + i, n - i, w.Cursor(), w.Room());
       w.Advance(read / 16 * 12);
       i += read;

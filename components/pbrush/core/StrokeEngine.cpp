@@ -136,13 +136,14 @@ StrokeEngine::~StrokeEngine() = default;
 // The record of a pixel; a tile's records are made, or cleared, when the stroke first
 // reaches the tile (TileFor, kept out of line: the per-pixel path is the lookup).
 inline StrokeEngine::Cell& StrokeEngine::CellAt(int x, int y) {
-  Tile* tile = tiles_[static_cast<std::size_t>(y >> kTileShift) * tilesX_ + (x >> kTileShift)].get();
-  if (!tile || !tile->inUse) tile = TileFor(x, y);
+  const std::size_t index = static_cast<std::size_t>(y >> kTileShift) * tilesX_ + (x >> kTileShift);
+  Tile* tile = tiles_[index].get();
+  if (!tile || !tile->inUse) tile = TileFor(index);
   return tile->cells[((y & (kTileSize - 1)) << kTileShift) + (x & (kTileSize - 1))];
 }
 
-StrokeEngine::Tile* StrokeEngine::TileFor(int x, int y) {
-  auto& tile = tiles_[static_cast<std::size_t>(y >> kTileShift) * tilesX_ + (x >> kTileShift)];
+StrokeEngine::Tile* StrokeEngine::TileFor(std::size_t index) {
+  auto& tile = tiles_[index];
   if (!tile) tile = std::make_unique<Tile>();
   if (!tile->inUse) {
     std::memset(tile->cells, 0, sizeof tile->cells);

@@ -112,7 +112,7 @@ class StrokeEngine {
   double Radius(double pressure) const;
   double Opacity(double pressure) const;
   Cell& CellAt(int x, int y);
-  [[gnu::noinline]] Tile* TileFor(int x, int y);
+  [[gnu::noinline]] Tile* TileFor(std::size_t index);
   double SampleUnder(const Surface& s, double cx, double cy, double r, double bgr[3]) const;
 
   Settings st_;
