@@ -1,9 +1,12 @@
 // Stroke rendering. Pixel format: three bytes per pixel, blue, green, red (see the header).
 #include "StrokeEngine.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 namespace zpb {
@@ -70,6 +73,21 @@ class RowNoise {
     const double u = Smooth(x - fx);
     return (a_ + (b_ - a_) * u) * (1 - v_) + (c_ + (d_ - c_) * u) * v_;
   }
+  // The noise at x0, x0 + 1, ... (count of them) into out: each cell's corners blended
+  // for the row once, then a pixel is a step between the cell's two sides.
+  void Fill(double x0, int count, float* out) const {
+    const double inv = 1 / scale_;
+    int i = 0;
+    while (i < count) {
+      const double fx = std::floor((x0 + i) * inv);
+      const int ix = static_cast<int>(fx);
+      const double left = Rand01(ix, iy_, seed_) * (1 - v_) + Rand01(ix, iy_ + 1, seed_) * v_;
+      const double right = Rand01(ix + 1, iy_, seed_) * (1 - v_) + Rand01(ix + 1, iy_ + 1, seed_) * v_;
+      do {
+        out[i] = static_cast<float>(left + (right - left) * Smooth((x0 + i) * inv - fx));
+      } while (++i < count && (x0 + i) * inv < fx + 1);
+    }
+  }
 
  private:
   double scale_;
@@ -83,11 +101,12 @@ class RowNoise {
 // The same noise at one point.
 double ValueNoise(double x, double y, double scale, std::uint32_t seed) { return RowNoise(y, scale, seed).At(x); }
 
-double Noise1D(double x, std::uint32_t seed) {
+// One-dimensional value noise from its lattice values (lattice[i] at i), 0 <= x < its last.
+double LatticeNoise(const double* lattice, double x) {
   const double f = std::floor(x);
   const int i = static_cast<int>(f);
   const double u = Smooth(x - f);
-  return Rand01(i, 0, seed) * (1 - u) + Rand01(i + 1, 0, seed) * u;
+  return lattice[i] * (1 - u) + lattice[i + 1] * u;
 }
 
 // std::lround for 0 <= v < 2^31, without the library call: v less its integer part is exact.
@@ -97,6 +116,7 @@ inline int RoundHalfAway(double v) {
 }
 
 inline std::uint8_t ToByte(double v) { return static_cast<std::uint8_t>(std::clamp(v + 0.5, 0.0, 255.0)); }
+inline std::uint8_t ToByte(float v) { return static_cast<std::uint8_t>(std::clamp(v + 0.5f, 0.0f, 255.0f)); }
 
 void ColorBgr(std::uint32_t c, double out[3]) {
   out[0] = (c >> 16) & 0xFF;
@@ -106,51 +126,65 @@ void ColorBgr(std::uint32_t c, double out[3]) {
 
 constexpr int kTileShift = 6;
 constexpr int kTileSize = 1 << kTileShift;
+constexpr int kTileMask = kTileSize - 1;
+// Pieces of a call painted together: each pixel is then worked out once for all of them.
+constexpr std::size_t kCapsulesAtOnce = 4;
+
+inline bool Textured(Medium m) { return m == Medium::ColoredPencil || m == Medium::Crayon || m == Medium::Watercolour; }
 
 }  // namespace
 
-// What a stroke has done to one pixel: the colour it had before the stroke and the closest
-// the stroke came (n: distance over radius), the largest edge coverage and opacity.
+// What a stroke has done to one pixel: the colour it had before the stroke, the closest the
+// stroke came (n: distance over radius, in 1/16384) and the largest edge coverage and opacity.
 struct StrokeEngine::Cell {
   std::uint16_t n;
   std::uint8_t cover;
   std::uint8_t opacity;
   std::uint8_t orig[3];
-  std::uint8_t touched;
-  // The paper's grain under the pixel for the textured media, worked out at its first touch:
-  // a stroke passes a pixel several times, and the noise is most of a textured pixel's cost.
-  double grain;
-  // The same for the dry media's ragged edge (its noise depends on the pixel alone).
-  double ragged;
-  std::uint8_t raggedSet;
+  std::uint8_t stroke;  // the stroke that made the record (0: none yet)
 };
 
+// The records of 64 x 64 pixels. The paper's grain and the dry media's ragged edge depend on
+// the pixel and the settings alone: each is worked out at a pixel's first touch and kept for
+// later strokes with the same settings (negative: not yet). A stroke passes a pixel many
+// times, and the noise is most of a textured pixel's cost.
 struct StrokeEngine::Tile {
   Cell cells[kTileSize * kTileSize];
-  bool inUse = false;
+  std::unique_ptr<float[]> grain, ragged;
+  GrainKey grainKey;
+  std::uint32_t raggedSeed = 0;
 };
 
 StrokeEngine::StrokeEngine() = default;
 StrokeEngine::~StrokeEngine() = default;
 
-// The record of a pixel; a tile's records are made, or cleared, when the stroke first
-// reaches the tile (TileFor, kept out of line: the per-pixel path is the lookup).
-inline StrokeEngine::Cell& StrokeEngine::CellAt(int x, int y) {
-  const std::size_t index = static_cast<std::size_t>(y >> kTileShift) * tilesX_ + (x >> kTileShift);
-  Tile* tile = tiles_[index].get();
-  if (!tile || !tile->inUse) tile = TileFor(index);
-  return tile->cells[((y & (kTileSize - 1)) << kTileShift) + (x & (kTileSize - 1))];
+inline StrokeEngine::Tile& StrokeEngine::TileAt(int x, int y) {
+  std::unique_ptr<Tile>& slot = tiles_[static_cast<std::size_t>(y >> kTileShift) * tilesX_ + (x >> kTileShift)];
+  return slot ? *slot : MakeTile(slot);
 }
 
-StrokeEngine::Tile* StrokeEngine::TileFor(std::size_t index) {
-  auto& tile = tiles_[index];
-  if (!tile) tile = std::make_unique<Tile>();
-  if (!tile->inUse) {
-    std::memset(tile->cells, 0, sizeof tile->cells);
-    tile->inUse = true;
-    used_.push_back(tile.get());
+// A tile is made when a stroke first reaches it, its records empty.
+StrokeEngine::Tile& StrokeEngine::MakeTile(std::unique_ptr<Tile>& slot) {
+  slot = std::make_unique<Tile>();
+  return *slot;
+}
+
+float* StrokeEngine::GrainOf(Tile& t) {
+  if (!t.grain || !(t.grainKey == grainKey_)) {
+    if (!t.grain) t.grain = std::make_unique<float[]>(kTileSize * kTileSize);
+    std::fill_n(t.grain.get(), kTileSize * kTileSize, -1.0f);
+    t.grainKey = grainKey_;
   }
-  return tile.get();
+  return t.grain.get();
+}
+
+float* StrokeEngine::RaggedOf(Tile& t) {
+  if (!t.ragged || t.raggedSeed != st_.seed) {
+    if (!t.ragged) t.ragged = std::make_unique<float[]>(kTileSize * kTileSize);
+    std::fill_n(t.ragged.get(), kTileSize * kTileSize, -1.0f);
+    t.raggedSeed = st_.seed;
+  }
+  return t.ragged.get();
 }
 
 double StrokeEngine::Radius(double pressure) const {
@@ -172,99 +206,38 @@ double StrokeEngine::Opacity(double pressure) const {
 
 // ---- the ink-like media and the eraser: colour from the per-pixel record ----
 
-// The ragged edge's noise at a pixel, kept in its record for the rest of the stroke.
-double StrokeEngine::RaggedNoise(int x, int y) {
-  Cell& c = CellAt(x, y);
-  if (!c.raggedSet) {
-    c.ragged = ValueNoise(x + 0.5, y + 0.5, 1.7, st_.seed + 6);
-    c.raggedSet = 1;
-  }
-  return c.ragged;
+// The ragged edge's noise at a pixel.
+float StrokeEngine::RaggedAt(int x, int y) {
+  float& v = RaggedOf(TileAt(x, y))[((y & kTileMask) << kTileShift) + (x & kTileMask)];
+  if (v < 0) v = static_cast<float>(ValueNoise(x + 0.5, y + 0.5, 1.7, st_.seed + 6));
+  return v;
 }
 
-// The textured media's grain at a pixel (0 for the others), the same for every visit.
-double StrokeEngine::Grain(int x, int y) const {
+// The textured media's grain at a pixel (0 for the others).
+float StrokeEngine::Grain(int x, int y) const {
+  double g = 0;
   switch (st_.medium) {
     case Medium::ColoredPencil:
-      return 0.6 * ValueNoise(x, y, 1.2 * st_.grain, st_.seed) + 0.4 * ValueNoise(x, y, 3.3 * st_.grain, st_.seed + 1);
+      g = 0.6 * ValueNoise(x, y, 1.2 * st_.grain, st_.seed) + 0.4 * ValueNoise(x, y, 3.3 * st_.grain, st_.seed + 1);
+      break;
     case Medium::Crayon:
-      return 0.55 * ValueNoise(x, y, 2.2 * st_.grain, st_.seed + 2) + 0.45 * ValueNoise(x, y, 5.5 * st_.grain, st_.seed + 3);
-    case Medium::Watercolour: return ValueNoise(x, y, 2.5 * st_.grain, st_.seed + 4);
-    default: return 0;
+      g = 0.55 * ValueNoise(x, y, 2.2 * st_.grain, st_.seed + 2) + 0.45 * ValueNoise(x, y, 5.5 * st_.grain, st_.seed + 3);
+      break;
+    case Medium::Watercolour: g = ValueNoise(x, y, 2.5 * st_.grain, st_.seed + 4); break;
+    default: break;
   }
-}
-
-void StrokeEngine::InkPixel(const Surface& s, int x, int y, double n, double cover, double opacity) {
-  Cell& c = CellAt(x, y);
-  std::uint8_t* px = s.Px(x, y);
-  if (!c.touched) {
-    std::memcpy(c.orig, px, 3);
-    c.n = 0xFFFF;
-    c.touched = 1;
-    c.grain = Grain(x, y);
-  }
-  const auto nq = static_cast<std::uint16_t>(std::min(n * 16384.0, 65535.0));
-  const auto cq = static_cast<std::uint8_t>(RoundHalfAway(cover * 255));
-  const auto oq = static_cast<std::uint8_t>(RoundHalfAway(opacity * 255));
-  if (nq >= c.n && cq <= c.cover && oq <= c.opacity) return;  // nothing new for this pixel
-  c.n = std::min(c.n, nq);
-  c.cover = std::max(c.cover, cq);
-  c.opacity = std::max(c.opacity, oq);
-  const double nn = c.n / 16384.0, cov = c.cover / 255.0, op = c.opacity / 255.0;
-  const double gc = 1 + st_.contrast;
-  double a = cov * op, target[3];
-  ColorBgr(st_.color, target);
-  if (st_.paper && st_.paper->data && st_.medium != Medium::Eraser) {
-    const std::uint8_t* pp = st_.paper->Px(x % st_.paper->width, y % st_.paper->height);
-    a *= 1 - st_.paperStrength * (1 - pp[1] / 255.0);
-  }
-  switch (st_.medium) {
-    case Medium::WaterInk:
-      // Ink soaks into the paper: a softer, slightly lighter rim around a dense core.
-      a *= 0.95 - 0.3 * SmoothStep(0.55, 1.1, nn);
-      break;
-    case Medium::ColoredPencil: {
-      const double g = c.grain;
-      a *= std::clamp(0.5 + (g - 0.42) * 2.2 * gc, 0.0, 1.0);
-      break;
-    }
-    case Medium::Crayon: {
-      const double g = c.grain;
-      a *= 0.96 * SmoothStep(0.40 - 0.06 * gc, 0.50 + 0.06 * gc, g + 0.2 * op);
-      for (double& t : target) t = std::min(255.0, t * (0.92 + 0.16 * g) + 14 * g);  // waxy sheen
-      break;
-    }
-    case Medium::Watercolour: {
-      const double g = c.grain;
-      a *= (0.26 + 0.34 * SmoothStep(0.68, 1.0, nn)) * (0.88 + 0.24 * g);
-      // Pigment over pigment: the colours multiply, as washes do.
-      for (int i = 0; i < 3; ++i) px[i] = ToByte(c.orig[i] * (1 - a * (1 - target[i] / 255.0)));
-      return;
-    }
-    case Medium::Eraser:
-      if (st_.texture && st_.texture->data &&
-          (st_.tileTexture || (x < st_.texture->width && y < st_.texture->height))) {
-        const Surface& t = *st_.texture;
-        const std::uint8_t* tp = t.Px(x % t.width, y % t.height);
-        for (int i = 0; i < 3; ++i) target[i] = tp[i];
-      }
-      break;
-    default:
-      break;
-  }
-  for (int i = 0; i < 3; ++i) px[i] = ToByte(c.orig[i] + (target[i] - c.orig[i]) * a);
+  return static_cast<float>(g);
 }
 
 // ---- oil paint: opaque, dragged, with bristle streaks; it builds up on the pixels ----
 
-void StrokeEngine::OilPixel(const Surface& s, int x, int y, double cover, double side) {
+void StrokeEngine::OilPixel(const Surface& s, int x, int y, double cover, double side, double opacity) {
   std::uint8_t* px = s.Px(x, y);
-  const std::uint32_t bseed = st_.seed + 7;
   // Each bristle leaves its own shade along the stroke; the outer ones leave gaps.
-  double shade = 0.78 + 0.4 * Noise1D((side + 1) * 9.5, bseed);
+  double shade = 0.78 + 0.4 * LatticeNoise(bristles_, (side + 1) * 9.5);
   shade *= 1 + 0.1 * SmoothStep(0.55, 0.95, -side) - 0.1 * SmoothStep(0.55, 0.95, side);  // thick paint
-  if (std::fabs(side) > 0.72 && Noise1D((side + 1) * 23, bseed + 1) < 0.4) cover *= 0.25;
-  const double a = cover * Opacity(last_.pressure);
+  if (std::fabs(side) > 0.72 && LatticeNoise(gaps_, (side + 1) * 23) < 0.4) cover *= 0.25;
+  const double a = cover * opacity;
   for (int i = 0; i < 3; ++i) px[i] = ToByte(px[i] + (std::min(255.0, load_[i] * shade) - px[i]) * a);
 }
 
@@ -301,17 +274,28 @@ void StrokeEngine::SprayDab(const Surface& s, double cx, double cy, double radiu
   ColorBgr(st_.color, ink);
   const double op = Opacity(last_.pressure);
   const std::uint32_t mist = st_.seed + 11 + events_ * 7919u;
-  for (int y = y0; y <= y1; ++y)
+  // The mist's density falls off as a Gaussian, which is a column's factor times a row's.
+  const double k = -1 / (2 * sigma * sigma);
+  spray_.resize(static_cast<std::size_t>(x1 - x0 + 1));
+  for (int x = x0; x <= x1; ++x) {
+    const double dx = x + 0.5 - cx;
+    spray_[x - x0] = std::exp(dx * dx * k);
+  }
+  for (int y = y0; y <= y1; ++y) {
+    const double dy = y + 0.5 - cy;
+    const double rowAmount = amount * std::exp(dy * dy * k) * op;
+    std::uint8_t* line = s.Row(y);
     for (int x = x0; x <= x1; ++x) {
-      const double dx = x + 0.5 - cx, dy = y + 0.5 - cy, d2 = dx * dx + dy * dy;
-      if (d2 > reach * reach) continue;
+      const double dx = x + 0.5 - cx;
+      if (dx * dx + dy * dy > reach * reach) continue;
       const double r = Rand01(x, y, mist);
-      double a = amount * std::exp(-d2 / (2 * sigma * sigma)) * op;
+      double a = rowAmount * spray_[x - x0];
       a *= st_.speckled ? (r > 0.82 ? 4.5 : 0.05) : 0.45 + 1.1 * r;
       a = std::min(a, 1.0);
-      std::uint8_t* px = s.Px(x, y);
+      std::uint8_t* px = line + 3 * x;
       for (int i = 0; i < 3; ++i) px[i] = ToByte(px[i] + (ink[i] - px[i]) * a);
     }
+  }
   dirty.Unite({x0, y0, x1 + 1, y1 + 1});
 }
 
@@ -428,37 +412,37 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
     pendingSpray_ = std::fmod(len - lastDab, spacing);
     return;
   }
-  const bool oil = st_.medium == Medium::OilPaint;
-  if (oil) {
-    // The brush takes up some of the colour it passes over and keeps some of its own.
-    // It meets the paint at its leading edge. Bare paper gives no colour, and there the
-    // brush's own paint comes through sooner.
-    double under[3], own[3];
-    const double ahead = len > 0 ? 0.6 * r1 / len : 0;
-    const double wet = SampleUnder(s, b.x + abx * ahead, b.y + aby * ahead, std::max(r1 * 0.6, 1.0), under);
-    ColorBgr(st_.color, own);
-    const double k = std::min(1.0, len / std::max(r1, 1.0));
-    const double pickup = 0.3 * wet, refill = 0.06 + 0.06 * (1 - wet);
-    for (int i = 0; i < 3; ++i) load_[i] += ((under[i] - load_[i]) * pickup + (own[i] - load_[i]) * refill) * k;
+  if (st_.medium != Medium::OilPaint) {
+    AddCapsule(s, a, b, dirty);
+    if (capsules_.size() == kCapsulesAtOnce) InkCapsules(s);
+    return;
   }
+  // Oil paint. The brush takes up some of the colour it passes over and keeps some of its
+  // own. It meets the paint at its leading edge. Bare paper gives no colour, and there the
+  // brush's own paint comes through sooner.
+  double under[3], own[3];
+  const double ahead = len > 0 ? 0.6 * r1 / len : 0;
+  const double wet = SampleUnder(s, b.x + abx * ahead, b.y + aby * ahead, std::max(r1 * 0.6, 1.0), under);
+  ColorBgr(st_.color, own);
+  const double k = std::min(1.0, len / std::max(r1, 1.0));
+  const double pickup = 0.3 * wet, refill = 0.06 + 0.06 * (1 - wet);
+  for (int i = 0; i < 3; ++i) load_[i] += ((under[i] - load_[i]) * pickup + (own[i] - load_[i]) * refill) * k;
   const double edge = EdgeWidth(st_);
-  const double bleed = Bleed(st_), ragged = Ragged(st_);
-  const double bleedScale = std::max(2.5, 0.45 * std::max(r0, r1));
-  const double reach = std::max(r0, r1) * (1 + bleed + ragged) + edge + 1;
+  const double ragged = Ragged(st_);
+  const double opacity = Opacity(last_.pressure);
+  const double reach = std::max(r0, r1) * (1 + ragged) + edge + 1;
   const int x0 = std::max(0, static_cast<int>(std::floor(std::min(ax, b.x) - reach)));
   const int x1 = std::min(s.width - 1, static_cast<int>(std::ceil(std::max(ax, b.x) + reach)));
   const int y0 = std::max(0, static_cast<int>(std::floor(std::min(ay, b.y) - reach)));
   const int y1 = std::min(s.height - 1, static_cast<int>(std::ceil(std::max(ay, b.y) + reach)));
   if (x0 > x1 || y0 > y1) return;  // wholly outside the bitmap
-  const double opacity = Opacity((a.pressure + b.pressure) / 2);
   // No pixel farther than this from the path is touched, whatever the noise makes of the
   // radius below: such pixels are passed over before any noise is computed for them.
-  const double farthest = std::max(r0, r1) * (1 + bleed) * (1 + ragged) + edge;
+  const double farthest = std::max(r0, r1) * (1 + ragged) + edge;
   for (int y = y0; y <= y1; ++y) {
     const double py = y + 0.5;
     int from = x0, to = x1;
     if (!RowSpan(ax, ay, abx, aby, farthest, py, from, to)) continue;
-    RowNoise bleedNoise(py, bleedScale, st_.seed + 5);
     for (int x = from; x <= to; ++x) {
       const double px = x + 0.5;
       double t = len2 > 0 ? ((px - ax) * abx + (py - ay) * aby) / len2 : 0;
@@ -467,25 +451,223 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
       const double d2 = dx * dx + dy * dy;
       if (d2 > farthest * farthest) continue;
       const double d = std::sqrt(d2);
-      double r = r0 + (r1 - r0) * t;
-      // Water-based media wander gently (features a good part of the width apart); dry
-      // ones are ragged at the scale of the paper's tooth.
-      if (bleed > 0) r *= 1 + bleed * (2 * bleedNoise.At(px) - 1);
-      if (ragged > 0) r *= 1 - ragged + 2 * ragged * RaggedNoise(x, y);
+      // Thick paint is ragged at the scale of the paper's tooth.
+      const double r = (r0 + (r1 - r0) * t) * (1 - ragged + 2 * ragged * RaggedAt(x, y));
       if (d > r + edge) continue;
       const double cover = std::clamp((r - d) / edge + 0.5, 0.0, 1.0);
       if (cover <= 0) continue;
-      if (oil) {
-        // Where across the brush the pixel lies: the bristles run along the stroke, also
-        // round its ends.
-        const double cross = len > 0 ? (abx * dy - aby * dx) / len : dx;
-        OilPixel(s, x, y, cover, std::clamp(cross / std::max(r, 0.5), -1.0, 1.0));
-      } else {
-        InkPixel(s, x, y, d / std::max(r, 0.25), cover, opacity);
-      }
+      // Where across the brush the pixel lies: the bristles run along the stroke, also
+      // round its ends.
+      const double cross = len > 0 ? (abx * dy - aby * dx) / len : dx;
+      OilPixel(s, x, y, cover, std::clamp(cross / std::max(r, 0.5), -1.0, 1.0), opacity);
     }
   }
   dirty.Unite({x0, y0, x1 + 1, y1 + 1});
+}
+
+// ---- the ink-like media and the eraser: the pieces of a call together ----
+
+void StrokeEngine::AddCapsule(const Surface& s, const Point& a, const Point& b, Rect& dirty) {
+  double r0 = Radius(a.pressure), r1 = Radius(b.pressure);
+  double ax = a.x, ay = a.y, abx = b.x - a.x, aby = b.y - a.y;
+  const double edge = EdgeWidth(st_);
+  const double bleed = Bleed(st_), ragged = Ragged(st_);
+  const double reach = std::max(r0, r1) * (1 + bleed + ragged) + edge + 1;
+  const int x0 = std::max(0, static_cast<int>(std::floor(std::min(ax, b.x) - reach)));
+  const int x1 = std::min(s.width - 1, static_cast<int>(std::ceil(std::max(ax, b.x) + reach)));
+  const int y0 = std::max(0, static_cast<int>(std::floor(std::min(ay, b.y) - reach)));
+  const int y1 = std::min(s.height - 1, static_cast<int>(std::ceil(std::max(ay, b.y) + reach)));
+  if (x0 > x1 || y0 > y1) return;  // wholly outside the bitmap
+  // No pixel farther than this from the path is touched, whatever the noise makes of the
+  // radius.
+  const double farthest = std::max(r0, r1) * (1 + bleed) * (1 + ragged) + edge;
+  // The rows work in single precision relative to the pieces' corner: a piece that reaches
+  // far beyond the drawing keeps only its part near it (the nearest point of the path to a
+  // pixel in reach lies in that part; the radius along it is as before).
+  const double m = farthest + 2;
+  auto far = [&](double x, double y) { return x < -m || y < -m || x > s.width + m || y > s.height + m; };
+  if (far(ax, ay) || far(b.x, b.y)) {
+    const double len = std::sqrt(abx * abx + aby * aby);
+    double from = 0, to = len;
+    ClipToBounds(s, ax, ay, abx, aby, len, m, from, to);
+    if (from > to || len <= 0) return;
+    const double u0 = from / len, u1 = to / len, dr = r1 - r0;
+    ax += abx * u0;
+    ay += aby * u0;
+    abx *= u1 - u0;
+    aby *= u1 - u0;
+    r1 = r0 + dr * u1;
+    r0 += dr * u0;
+  }
+  const double opacity = Opacity((a.pressure + b.pressure) / 2);
+  capsules_.push_back({ax, ay, abx, aby, r0, r1, farthest, static_cast<float>(RoundHalfAway(opacity * 255)), y0, y1});
+  capsuleBox_.Unite({x0, y0, x1 + 1, y1 + 1});
+  dirty.Unite({x0, y0, x1 + 1, y1 + 1});
+}
+
+void StrokeEngine::InkCapsules(const Surface& s) {
+  const Rect box = capsuleBox_;
+  for (int y = box.top; y < box.bottom; ++y) {
+    int from = box.right, to = box.left - 1;
+    for (const Capsule& c : capsules_) {
+      int f = box.left, t = box.right - 1;
+      if (y >= c.top && y <= c.bottom && RowSpan(c.ax, c.ay, c.abx, c.aby, c.reach, y + 0.5, f, t)) {
+        from = std::min(from, f);
+        to = std::max(to, t);
+      }
+    }
+    if (from <= to) InkRow(s, y, from, to, box);
+  }
+  capsules_.clear();
+  capsuleBox_ = {};
+}
+
+// One row of the waiting pieces: first, four pixels at a time, how near each pixel came to
+// any of them and how far they cover it; then each pixel's record, and its colour where
+// the record changed.
+void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect& box) {
+  const int count = to - from + 1, padded = (count + 3) & ~3;
+  float* factor = rowFactor_.data();
+  float* coverOut = rowCover_.data();
+  float* nOut = rowN_.data();
+  float* opacityOut = rowOpacity_.data();
+  // The radius's factor at each pixel: water-based media wander gently (features a good
+  // part of the width apart); dry ones are ragged at the scale of the paper's tooth.
+  const float bleed = static_cast<float>(Bleed(st_)), ragged = static_cast<float>(Ragged(st_));
+  if (bleed > 0) {
+    RowNoise(y + 0.5, bleedScale_, st_.seed + 5).Fill(from + 0.5, count, factor);
+    for (int i = 0; i < count; ++i) factor[i] = 1 + bleed * (2 * factor[i] - 1);
+  } else {
+    std::fill_n(factor, count, 1.0f);
+  }
+  if (ragged > 0) {
+    for (int x = from; x <= to;) {
+      float* noise = RaggedOf(TileAt(x, y)) + ((y & kTileMask) << kTileShift);
+      for (const int end = std::min(to, x | kTileMask); x <= end; ++x) {
+        float& v = noise[x & kTileMask];
+        if (v < 0) v = static_cast<float>(ValueNoise(x + 0.5, y + 0.5, 1.7, st_.seed + 6));
+        factor[x - from] *= 1 - ragged + 2 * ragged * v;
+      }
+    }
+  }
+  std::fill(factor + count, factor + padded, 1.0f);
+
+  // The pieces that reach this row, relative to the box's corner.
+  struct Row {
+    __m128 ax, abx, aby, dyRow, tRow, tStep, r0, dr, opacity;
+  } rows[kCapsulesAtOnce];
+  int n = 0;
+  const float py = static_cast<float>(y + 0.5 - box.top);
+  for (const Capsule& c : capsules_) {
+    if (y < c.top || y > c.bottom) continue;
+    const float ax = static_cast<float>(c.ax - box.left), ay = static_cast<float>(c.ay - box.top);
+    const float abx = static_cast<float>(c.abx), aby = static_cast<float>(c.aby);
+    const double len2 = c.abx * c.abx + c.aby * c.aby;
+    const float inv = len2 > 0 ? static_cast<float>(1 / len2) : 0.0f;
+    rows[n++] = {_mm_set1_ps(ax), _mm_set1_ps(abx), _mm_set1_ps(aby), _mm_set1_ps(py - ay),
+                 _mm_set1_ps((py - ay) * aby * inv - ax * abx * inv), _mm_set1_ps(abx * inv),
+                 _mm_set1_ps(static_cast<float>(c.r0)), _mm_set1_ps(static_cast<float>(c.r1 - c.r0)),
+                 _mm_set1_ps(c.opacity)};
+  }
+  const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1), half = _mm_set1_ps(0.5f), none = _mm_set1_ps(-1);
+  const __m128 invEdge = _mm_set1_ps(static_cast<float>(1 / EdgeWidth(st_)));
+  const __m128 minR = _mm_set1_ps(0.25f), farN = _mm_set1_ps(1e9f);
+  const float x0 = static_cast<float>(from - box.left) + 0.5f;
+  for (int i = 0; i < padded; i += 4) {
+    const __m128 px = _mm_add_ps(_mm_set1_ps(x0 + i), _mm_set_ps(3, 2, 1, 0));
+    const __m128 f = _mm_loadu_ps(factor + i);
+    __m128 bestCover = none, bestN = farN, bestOpacity = none;
+    for (int k = 0; k < n; ++k) {
+      const Row& c = rows[k];
+      const __m128 t = _mm_min_ps(_mm_max_ps(_mm_add_ps(c.tRow, _mm_mul_ps(px, c.tStep)), zero), one);
+      const __m128 dx = _mm_sub_ps(_mm_sub_ps(px, c.ax), _mm_mul_ps(c.abx, t));
+      const __m128 dy = _mm_sub_ps(c.dyRow, _mm_mul_ps(c.aby, t));
+      const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)));
+      const __m128 r = _mm_mul_ps(_mm_add_ps(c.r0, _mm_mul_ps(c.dr, t)), f);
+      const __m128 u = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(r, d), invEdge), half);
+      const __m128 covered = _mm_cmpgt_ps(u, zero);
+      const __m128 cover = _mm_min_ps(u, one);
+      const __m128 nearness = _mm_div_ps(d, _mm_max_ps(r, minR));
+      bestCover = _mm_max_ps(bestCover, _mm_or_ps(_mm_and_ps(covered, cover), _mm_andnot_ps(covered, none)));
+      bestN = _mm_min_ps(bestN, _mm_or_ps(_mm_and_ps(covered, nearness), _mm_andnot_ps(covered, farN)));
+      bestOpacity = _mm_max_ps(bestOpacity, _mm_or_ps(_mm_and_ps(covered, c.opacity), _mm_andnot_ps(covered, none)));
+    }
+    _mm_storeu_ps(coverOut + i, bestCover);
+    _mm_storeu_ps(nOut + i, bestN);
+    _mm_storeu_ps(opacityOut + i, bestOpacity);
+  }
+
+  // The records, a tile's run of the row at a time.
+  const Medium medium = st_.medium;
+  const bool byNearness = medium == Medium::WaterInk || medium == Medium::Watercolour;
+  const bool textured = Textured(medium);
+  const bool paper = st_.paper && st_.paper->data && medium != Medium::Eraser;
+  const bool texture = medium == Medium::Eraser && st_.texture && st_.texture->data;
+  const float gc = static_cast<float>(1 + st_.contrast);
+  std::uint8_t* line = s.Row(y);
+  for (int x = from; x <= to;) {
+    Tile& tile = TileAt(x, y);
+    float* grain = textured ? GrainOf(tile) + ((y & kTileMask) << kTileShift) : nullptr;
+    Cell* cells = tile.cells + ((y & kTileMask) << kTileShift);
+    const int end = std::min(to, x | kTileMask);
+    for (; x <= end; ++x) {
+      const int i = x - from;
+      if (opacityOut[i] < 0) continue;  // no piece covers it
+      Cell& c = cells[x & kTileMask];
+      std::uint8_t* px = line + 3 * x;
+      if (c.stroke != stroke_) c = {0xFFFF, 0, 0, {px[0], px[1], px[2]}, stroke_};
+      const auto nq = static_cast<std::uint16_t>(std::min(nOut[i] * 16384.0f, 65535.0f));
+      const auto cq = static_cast<std::uint8_t>(coverOut[i] * 255 + 0.5f);
+      const auto oq = static_cast<std::uint8_t>(opacityOut[i]);
+      const bool nearer = nq < c.n;
+      if (nearer) c.n = nq;
+      // Nothing new for this pixel (nearness alone changes nothing for the media whose
+      // colour ignores it).
+      if (cq <= c.cover && oq <= c.opacity && !(nearer && byNearness)) continue;
+      c.cover = std::max(c.cover, cq);
+      c.opacity = std::max(c.opacity, oq);
+      const float nn = c.n * (1.0f / 16384), op = c.opacity * (1.0f / 255);
+      float a = c.cover * (1.0f / 255) * op;
+      float target[3] = {ink_[0], ink_[1], ink_[2]};
+      if (paper) {
+        const std::uint8_t* pp = st_.paper->Px(x % st_.paper->width, y % st_.paper->height);
+        a *= 1 - static_cast<float>(st_.paperStrength) * (1 - pp[1] * (1.0f / 255));
+      }
+      float g = 0;
+      if (grain) {
+        g = grain[x & kTileMask];
+        if (g < 0) g = grain[x & kTileMask] = Grain(x, y);
+      }
+      switch (medium) {
+        case Medium::WaterInk:
+          // Ink soaks into the paper: a softer, slightly lighter rim around a dense core.
+          a *= 0.95f - 0.3f * static_cast<float>(SmoothStep(0.55, 1.1, nn));
+          break;
+        case Medium::ColoredPencil:
+          a *= std::clamp(0.5f + (g - 0.42f) * 2.2f * gc, 0.0f, 1.0f);
+          break;
+        case Medium::Crayon:
+          a *= 0.96f * static_cast<float>(SmoothStep(0.40 - 0.06 * gc, 0.50 + 0.06 * gc, g + 0.2 * op));
+          for (float& t : target) t = std::min(255.0f, t * (0.92f + 0.16f * g) + 14 * g);  // waxy sheen
+          break;
+        case Medium::Watercolour:
+          a *= (0.26f + 0.34f * static_cast<float>(SmoothStep(0.68, 1.0, nn))) * (0.88f + 0.24f * g);
+          // Pigment over pigment: the colours multiply, as washes do.
+          for (int k = 0; k < 3; ++k) px[k] = ToByte(c.orig[k] * (1 - a * (1 - target[k] * (1.0f / 255))));
+          continue;
+        case Medium::Eraser:
+          if (texture && (st_.tileTexture || (x < st_.texture->width && y < st_.texture->height))) {
+            const Surface& t = *st_.texture;
+            const std::uint8_t* tp = t.Px(x % t.width, y % t.height);
+            for (int k = 0; k < 3; ++k) target[k] = tp[k];
+          }
+          break;
+        default:
+          break;
+      }
+      for (int k = 0; k < 3; ++k) px[k] = ToByte(c.orig[k] + (target[k] - c.orig[k]) * a);
+    }
+  }
 }
 
 // ---- a segment: a smooth curve from a to b, cut into capsules ----
@@ -512,6 +694,7 @@ Rect StrokeEngine::Segment(const Surface& s, const Point& a, const Point& b, dou
   // and never so many that a point far outside the drawing stalls the caller.
   const double pieceLength = std::max(2.0, std::max(Radius(a.pressure), Radius(b.pressure)) / 4);
   const int pieces = straight ? 1 : static_cast<int>(std::clamp(std::ceil(len / pieceLength), 1.0, 4096.0));
+  bleedScale_ = std::max(2.5, 0.45 * std::max(Radius(a.pressure), Radius(b.pressure)));
   Point prev = a;
   for (int i = 1; i <= pieces; ++i) {
     const double t = static_cast<double>(i) / pieces, t2 = t * t, t3 = t2 * t;
@@ -521,6 +704,7 @@ Rect StrokeEngine::Segment(const Surface& s, const Point& a, const Point& b, dou
     Piece(s, prev, p, dirty);
     prev = p;
   }
+  InkCapsules(s);
   tx_ = ux;
   ty_ = uy;
   travelled_ += len;
@@ -535,23 +719,42 @@ Rect StrokeEngine::Begin(const Surface& s, int x4, int y4, int pressure, const S
   events_ = 0;
   pendingSpray_ = 0;
   ColorBgr(st_.color, load_);
-  for (Tile* t : used_) t->inUse = false;
-  used_.clear();
+  ink_[0] = static_cast<float>(load_[0]);
+  ink_[1] = static_cast<float>(load_[1]);
+  ink_[2] = static_cast<float>(load_[2]);
+  capsules_.clear();
+  capsuleBox_ = {};
   if (s.width != width_ || s.height != height_) {
     width_ = s.width;
     height_ = s.height;
-    tilesX_ = (width_ + kTileSize - 1) >> kTileShift;
-    const int tilesY = (height_ + kTileSize - 1) >> kTileShift;
+    tilesX_ = (std::max(width_, 0) + kTileSize - 1) >> kTileShift;
+    const int tilesY = (std::max(height_, 0) + kTileSize - 1) >> kTileShift;
     tiles_.clear();
     tiles_.resize(static_cast<std::size_t>(tilesX_) * tilesY);
+    const std::size_t row = static_cast<std::size_t>(std::max(width_, 0)) + 4;
+    for (auto* v : {&rowFactor_, &rowCover_, &rowN_, &rowOpacity_}) v->assign(row, 0.0f);
   }
+  // A new mark for this stroke's records; when the marks run out, every record is cleared.
+  if (++stroke_ == 0) {
+    for (auto& t : tiles_)
+      if (t)
+        for (Cell& c : t->cells) c.stroke = 0;
+    stroke_ = 1;
+  }
+  // Oil paint's bristles: their shades and gaps across the brush, fixed for the stroke.
+  for (int i = 0; i < static_cast<int>(std::size(bristles_)); ++i) bristles_[i] = Rand01(i, 0, st_.seed + 7);
+  for (int i = 0; i < static_cast<int>(std::size(gaps_)); ++i) gaps_[i] = Rand01(i, 0, st_.seed + 8);
+  grainKey_ = Textured(st_.medium) ? GrainKey{static_cast<int>(st_.medium), st_.seed, st_.grain} : GrainKey{};
   last_ = {x4 / 4.0, y4 / 4.0, static_cast<double>(pressure)};
   Rect dirty;
   if (!s.data || s.width <= 0 || s.height <= 0) return dirty;
-  if (st_.medium == Medium::Airbrush)
+  if (st_.medium == Medium::Airbrush) {
     SprayDab(s, last_.x, last_.y, Radius(last_.pressure), 0.06 * st_.sprayDensity, dirty);
-  else
+  } else {
+    bleedScale_ = std::max(2.5, 0.45 * Radius(last_.pressure));
     Piece(s, last_, last_, dirty);
+    InkCapsules(s);
+  }
   return dirty;
 }
 

@@ -94,16 +94,33 @@ class StrokeEngine {
  private:
   struct Cell;
   struct Tile;
+  // What the paper grain's noise depends on besides the pixel.
+  struct GrainKey {
+    int medium = -1;
+    std::uint32_t seed = 0;
+    double scale = 0;
+    bool operator==(const GrainKey& o) const { return medium == o.medium && seed == o.seed && scale == o.scale; }
+  };
   struct Point {
     double x, y, pressure;
   };
+  // One piece of a segment for the ink-like media, waiting to be painted with the others
+  // of its call: from (ax, ay) along (abx, aby), the radius from r0 to r1.
+  struct Capsule {
+    double ax, ay, abx, aby, r0, r1;
+    double reach;      // the farthest from the path it may change pixels
+    float opacity;     // 0..255, whole
+    int top, bottom;   // the rows it may reach
+  };
   Rect Segment(const Surface& s, const Point& a, const Point& b, double elapsedMs);
   void Piece(const Surface& s, const Point& a, const Point& b, Rect& dirty);
-  void InkPixel(const Surface& s, int x, int y, double n, double cover, double opacity);
-  void OilPixel(const Surface& s, int x, int y, double cover, double side);
+  void AddCapsule(const Surface& s, const Point& a, const Point& b, Rect& dirty);
+  void InkCapsules(const Surface& s);
+  void InkRow(const Surface& s, int y, int from, int to, const Rect& box);
+  void OilPixel(const Surface& s, int x, int y, double cover, double side, double opacity);
   void SprayDab(const Surface& s, double cx, double cy, double radius, double amount, Rect& dirty);
-  double Grain(int x, int y) const;
-  double RaggedNoise(int x, int y);
+  float Grain(int x, int y) const;
+  float RaggedAt(int x, int y);
   static double Bleed(const Settings& st);
   static double EdgeWidth(const Settings& st);
   static double Ragged(const Settings& st);
@@ -111,8 +128,10 @@ class StrokeEngine {
                            double& from, double& to);
   double Radius(double pressure) const;
   double Opacity(double pressure) const;
-  Cell& CellAt(int x, int y);
-  [[gnu::noinline]] Tile* TileFor(std::size_t index);
+  Tile& TileAt(int x, int y);
+  [[gnu::noinline]] Tile& MakeTile(std::unique_ptr<Tile>& slot);
+  float* GrainOf(Tile& t);
+  float* RaggedOf(Tile& t);
   double SampleUnder(const Surface& s, double cx, double cy, double r, double bgr[3]) const;
 
   Settings st_;
@@ -121,12 +140,21 @@ class StrokeEngine {
   double tx_ = 0, ty_ = 0;  // unit tangent at the last point, or (0, 0)
   double travelled_ = 0;    // length of the stroke so far, in pixels
   double load_[3] = {};     // oil paint: the colour on the brush (blue, green, red)
+  float ink_[3] = {};       // the ink's colour (blue, green, red)
+  double bristles_[21] = {}, gaps_[48] = {};  // oil paint: noise lattices across the brush
   std::uint32_t events_ = 0;
   double pendingSpray_ = 0;  // airbrush: path length not yet sprayed
   int width_ = 0, height_ = 0;
   int tilesX_ = 0;
+  std::uint8_t stroke_ = 0;   // marks the records the current stroke has made
+  GrainKey grainKey_;  // of the current stroke (none for the media without grain)
   std::vector<std::unique_ptr<Tile>> tiles_;
-  std::vector<Tile*> used_;  // tiles touched by the current stroke
+  // The pieces of a call waiting to be painted together, and the rows' working buffers.
+  std::vector<Capsule> capsules_;
+  Rect capsuleBox_;
+  double bleedScale_ = 0;
+  std::vector<float> rowFactor_, rowCover_, rowN_, rowOpacity_;
+  std::vector<double> spray_;  // the airbrush's falloff along a dab's columns
 };
 
 }  // namespace zpb
