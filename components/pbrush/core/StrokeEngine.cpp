@@ -48,6 +48,13 @@ inline double SmoothStep(double a, double b, double x) {
   return Smooth((x - a) / (b - a));
 }
 
+inline float SmoothStep(float a, float b, float x) {
+  if (x <= a) return 0;
+  if (x >= b) return 1;
+  const float t = (x - a) / (b - a);
+  return t * t * (3 - 2 * t);
+}
+
 // Value noise in [0, 1) with features about `scale` pixels apart, along one row: the row's
 // part is worked out once, and the lattice values once for each cell the row crosses.
 class RowNoise {
@@ -116,7 +123,6 @@ inline int RoundHalfAway(double v) {
 }
 
 inline std::uint8_t ToByte(double v) { return static_cast<std::uint8_t>(std::clamp(v + 0.5, 0.0, 255.0)); }
-inline std::uint8_t ToByte(float v) { return static_cast<std::uint8_t>(std::clamp(v + 0.5f, 0.0f, 255.0f)); }
 
 void ColorBgr(std::uint32_t c, double out[3]) {
   out[0] = (c >> 16) & 0xFF;
@@ -130,7 +136,7 @@ constexpr int kTileMask = kTileSize - 1;
 // Pieces of a call painted together: each pixel is then worked out once for all of them.
 constexpr std::size_t kCapsulesAtOnce = 4;
 
-inline bool Textured(Medium m) { return m == Medium::ColoredPencil || m == Medium::Crayon || m == Medium::Watercolour; }
+constexpr bool Textured(Medium m) { return m == Medium::ColoredPencil || m == Medium::Crayon || m == Medium::Watercolour; }
 
 }  // namespace
 
@@ -149,6 +155,7 @@ struct StrokeEngine::Cell {
 // later strokes with the same settings (negative: not yet). A stroke passes a pixel many
 // times, and the noise is most of a textured pixel's cost.
 struct StrokeEngine::Tile {
+  static_assert(sizeof(Cell) == 8, "the row loop reads four records as two vectors");
   Cell cells[kTileSize * kTileSize];
   std::unique_ptr<float[]> grain, ragged;
   GrainKey grainKey;
@@ -206,13 +213,6 @@ double StrokeEngine::Opacity(double pressure) const {
 
 // ---- the ink-like media and the eraser: colour from the per-pixel record ----
 
-// The ragged edge's noise at a pixel.
-float StrokeEngine::RaggedAt(int x, int y) {
-  float& v = RaggedOf(TileAt(x, y))[((y & kTileMask) << kTileShift) + (x & kTileMask)];
-  if (v < 0) v = static_cast<float>(ValueNoise(x + 0.5, y + 0.5, 1.7, st_.seed + 6));
-  return v;
-}
-
 // The textured media's grain at a pixel (0 for the others).
 float StrokeEngine::Grain(int x, int y) const {
   double g = 0;
@@ -234,8 +234,9 @@ float StrokeEngine::Grain(int x, int y) const {
 void StrokeEngine::OilPixel(const Surface& s, int x, int y, double cover, double side, double opacity) {
   std::uint8_t* px = s.Px(x, y);
   // Each bristle leaves its own shade along the stroke; the outer ones leave gaps.
-  double shade = 0.78 + 0.4 * LatticeNoise(bristles_, (side + 1) * 9.5);
-  shade *= 1 + 0.1 * SmoothStep(0.55, 0.95, -side) - 0.1 * SmoothStep(0.55, 0.95, side);  // thick paint
+  const double at = (side + 1) * (kShades / 2);
+  const int j = std::min(static_cast<int>(at), kShades - 1);
+  const double shade = shades_[j] + (shades_[j + 1] - shades_[j]) * (at - j);
   if (std::fabs(side) > 0.72 && LatticeNoise(gaps_, (side + 1) * 23) < 0.4) cover *= 0.25;
   const double a = cover * opacity;
   for (int i = 0; i < 3; ++i) px[i] = ToByte(px[i] + (std::min(255.0, load_[i] * shade) - px[i]) * a);
@@ -345,46 +346,51 @@ double StrokeEngine::Reach(const Settings& st) {
 
 // ---- one capsule of the stroke: from a to b, the radius following the pressure ----
 
-namespace {
+StrokeEngine::Capsule::Capsule(double ax, double ay, double abx, double aby, double r0, double r1, double reach,
+                               float opacity, int top, int bottom)
+    : ax(ax), ay(ay), abx(abx), aby(aby), r0(r0), r1(r1), reach(reach), opacity(opacity), top(top), bottom(bottom) {
+  const double len = std::sqrt(abx * abx + aby * aby);
+  if (len > 0) {
+    nx = -aby / len * reach;
+    ny = abx / len * reach;
+  }
+  invNy = ny != 0 ? 1 / ny : 0;
+  invAby = aby != 0 && len > 0 ? 1 / aby : 0;
+}
 
 // Narrows [from, to] to the pixels of the row whose centres (y = py) may lie within `reach`
-// of the segment from (ax, ay) along (abx, aby), a pixel to spare on either side; false when
-// none may. The capsule is convex, so on a row it is one interval: the hull of where the row
-// crosses the two end circles and the band between them.
-bool RowSpan(double ax, double ay, double abx, double aby, double reach, double py, int& from, int& to) {
+// of the path, a pixel to spare on either side; false when none may. The capsule is convex,
+// so on a row it is one interval: the hull of where the row crosses the two end circles and
+// the band between them (a + t (abx, aby) + s (nx, ny), 0 <= t <= 1, -1 <= s <= 1).
+bool StrokeEngine::Capsule::RowSpan(double py, int& from, int& to) const {
   double lo = HUGE_VAL, hi = -HUGE_VAL;
   auto take = [&](double x) {
     lo = std::min(lo, x);
     hi = std::max(hi, x);
   };
+  const double dy0 = py - ay, dy1 = dy0 - aby;
   for (const double t : {0.0, 1.0}) {  // the end circles
-    const double cx = ax + abx * t, dy = py - (ay + aby * t);
+    const double dy = t == 0 ? dy0 : dy1;
     if (std::fabs(dy) > reach) continue;
-    const double half = std::sqrt(reach * reach - dy * dy);
+    const double half = std::sqrt(reach * reach - dy * dy), cx = ax + abx * t;
     take(cx - half);
     take(cx + half);
   }
-  const double len = std::sqrt(abx * abx + aby * aby);
-  if (len > 0) {  // the band: a + t (abx, aby) + s reach n, 0 <= t <= 1, -1 <= s <= 1
-    const double nx = -aby / len * reach, ny = abx / len * reach;
-    if (ny != 0)
-      for (const double t : {0.0, 1.0}) {
-        const double sv = (py - ay - aby * t) / ny;
-        if (std::fabs(sv) <= 1) take(ax + abx * t + nx * sv);
-      }
-    if (aby != 0)
-      for (const double sv : {-1.0, 1.0}) {
-        const double t = (py - ay - ny * sv) / aby;
-        if (t >= 0 && t <= 1) take(ax + abx * t + nx * sv);
-      }
-  }
+  if (invNy != 0)
+    for (const double t : {0.0, 1.0}) {
+      const double sv = (t == 0 ? dy0 : dy1) * invNy;
+      if (std::fabs(sv) <= 1) take(ax + abx * t + nx * sv);
+    }
+  if (invAby != 0)
+    for (const double sv : {-1.0, 1.0}) {
+      const double t = (dy0 - ny * sv) * invAby;
+      if (t >= 0 && t <= 1) take(ax + abx * t + nx * sv);
+    }
   if (lo > hi) return false;
   from = std::max(from, static_cast<int>(std::floor(lo - 1.5)));
   to = std::min(to, static_cast<int>(std::ceil(hi + 0.5)));
   return from <= to;
 }
-
-}  // namespace
 
 void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect& dirty) {
   const double r0 = Radius(a.pressure), r1 = Radius(b.pressure);
@@ -436,33 +442,86 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
   const int y0 = std::max(0, static_cast<int>(std::floor(std::min(ay, b.y) - reach)));
   const int y1 = std::min(s.height - 1, static_cast<int>(std::ceil(std::max(ay, b.y) + reach)));
   if (x0 > x1 || y0 > y1) return;  // wholly outside the bitmap
+  dirty.Unite({x0, y0, x1 + 1, y1 + 1});
   // No pixel farther than this from the path is touched, whatever the noise makes of the
-  // radius below: such pixels are passed over before any noise is computed for them.
+  // radius below.
   const double farthest = std::max(r0, r1) * (1 + ragged) + edge;
+  Capsule c(ax, ay, abx, aby, r0, r1, farthest, 0, y0, y1);
+  if (!NearPart(s, c)) return;
+  // Four pixels at a time, relative to the box's corner: how far the piece covers each and
+  // where across the brush it lies (the bristles run along the stroke, also round its ends).
+  const float fax = static_cast<float>(c.ax - x0), fay = static_cast<float>(c.ay - y0);
+  const float fabx = static_cast<float>(c.abx), faby = static_cast<float>(c.aby);
+  const double clen2 = c.abx * c.abx + c.aby * c.aby, clen = std::sqrt(clen2);
+  const float inv = clen2 > 0 ? static_cast<float>(1 / clen2) : 0.0f;
+  const __m128 vax = _mm_set1_ps(fax), vabx = _mm_set1_ps(fabx), vaby = _mm_set1_ps(faby);
+  const __m128 tStep = _mm_set1_ps(fabx * inv), vr0 = _mm_set1_ps(static_cast<float>(c.r0));
+  const __m128 vdr = _mm_set1_ps(static_cast<float>(c.r1 - c.r0));
+  const __m128 ux = _mm_set1_ps(clen > 0 ? static_cast<float>(c.abx / clen) : 0.0f);
+  const __m128 uy = _mm_set1_ps(clen > 0 ? static_cast<float>(c.aby / clen) : -1.0f);
+  const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1), half = _mm_set1_ps(0.5f), none = _mm_set1_ps(-1);
+  const __m128 invEdge = _mm_set1_ps(static_cast<float>(1 / edge));
+  float* factor = rowFactor_.data();
+  float* coverOut = rowCover_.data();
+  float* sideOut = rowN_.data();
   for (int y = y0; y <= y1; ++y) {
-    const double py = y + 0.5;
     int from = x0, to = x1;
-    if (!RowSpan(ax, ay, abx, aby, farthest, py, from, to)) continue;
-    for (int x = from; x <= to; ++x) {
-      const double px = x + 0.5;
-      double t = len2 > 0 ? ((px - ax) * abx + (py - ay) * aby) / len2 : 0;
-      t = std::clamp(t, 0.0, 1.0);
-      const double dx = px - (ax + abx * t), dy = py - (ay + aby * t);
-      const double d2 = dx * dx + dy * dy;
-      if (d2 > farthest * farthest) continue;
-      const double d = std::sqrt(d2);
-      // Thick paint is ragged at the scale of the paper's tooth.
-      const double r = (r0 + (r1 - r0) * t) * (1 - ragged + 2 * ragged * RaggedAt(x, y));
-      if (d > r + edge) continue;
-      const double cover = std::clamp((r - d) / edge + 0.5, 0.0, 1.0);
-      if (cover <= 0) continue;
-      // Where across the brush the pixel lies: the bristles run along the stroke, also
-      // round its ends.
-      const double cross = len > 0 ? (abx * dy - aby * dx) / len : dx;
-      OilPixel(s, x, y, cover, std::clamp(cross / std::max(r, 0.5), -1.0, 1.0), opacity);
+    if (!c.RowSpan(y + 0.5, from, to)) continue;
+    const int count = to - from + 1, padded = (count + 3) & ~3;
+    std::fill_n(factor, padded, 1.0f);
+    MulRagged(y, from, to, static_cast<float>(ragged), factor);  // thick paint is ragged at the paper's tooth
+    const float py = static_cast<float>(y + 0.5 - y0);
+    const __m128 dyRow = _mm_set1_ps(py - fay), tRow = _mm_set1_ps((py - fay) * faby * inv - fax * fabx * inv);
+    const float px0 = static_cast<float>(from - x0) + 0.5f;
+    for (int i = 0; i < padded; i += 4) {
+      const __m128 px = _mm_add_ps(_mm_set1_ps(px0 + i), _mm_set_ps(3, 2, 1, 0));
+      const __m128 t = _mm_min_ps(_mm_max_ps(_mm_add_ps(tRow, _mm_mul_ps(px, tStep)), zero), one);
+      const __m128 dx = _mm_sub_ps(_mm_sub_ps(px, vax), _mm_mul_ps(vabx, t));
+      const __m128 dy = _mm_sub_ps(dyRow, _mm_mul_ps(vaby, t));
+      const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)));
+      const __m128 r = _mm_mul_ps(_mm_add_ps(vr0, _mm_mul_ps(vdr, t)), _mm_loadu_ps(factor + i));
+      const __m128 u = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(r, d), invEdge), half);
+      const __m128 covered = _mm_cmpgt_ps(u, zero);
+      const __m128 cross = _mm_sub_ps(_mm_mul_ps(ux, dy), _mm_mul_ps(uy, dx));
+      const __m128 side = _mm_div_ps(cross, _mm_max_ps(r, half));
+      _mm_storeu_ps(coverOut + i, _mm_or_ps(_mm_and_ps(covered, _mm_min_ps(u, one)), _mm_andnot_ps(covered, none)));
+      _mm_storeu_ps(sideOut + i, _mm_min_ps(_mm_max_ps(side, none), one));
+    }
+    for (int i = 0; i < count; ++i)
+      if (coverOut[i] >= 0) OilPixel(s, from + i, y, coverOut[i], sideOut[i], opacity);
+  }
+}
+
+// Keeps of a capsule that reaches far beyond the drawing only its part near it, so that the
+// rows can work in single precision relative to a corner nearby (the nearest point of the
+// path to a pixel in reach lies in that part; the radius along it is as before). False when
+// no part is near.
+bool StrokeEngine::NearPart(const Surface& s, Capsule& c) {
+  const double m = c.reach + 2;
+  auto far = [&](double x, double y) { return x < -m || y < -m || x > s.width + m || y > s.height + m; };
+  if (!far(c.ax, c.ay) && !far(c.ax + c.abx, c.ay + c.aby)) return true;
+  const double len = std::sqrt(c.abx * c.abx + c.aby * c.aby);
+  double from = 0, to = len;
+  ClipToBounds(s, c.ax, c.ay, c.abx, c.aby, len, m, from, to);
+  if (from > to || len <= 0) return false;
+  const double u0 = from / len, u1 = to / len, dr = c.r1 - c.r0;
+  c = Capsule(c.ax + c.abx * u0, c.ay + c.aby * u0, c.abx * (u1 - u0), c.aby * (u1 - u0), c.r0 + dr * u0,
+              c.r0 + dr * u1, c.reach, c.opacity, c.top, c.bottom);
+  return true;
+}
+
+// Multiplies the radius's factor at the pixels from..to of row y by the dry media's ragged
+// edge.
+void StrokeEngine::MulRagged(int y, int from, int to, float ragged, float* factor) {
+  if (ragged <= 0) return;
+  for (int x = from; x <= to;) {
+    float* noise = RaggedOf(TileAt(x, y)) + ((y & kTileMask) << kTileShift);
+    for (const int end = std::min(to, x | kTileMask); x <= end; ++x) {
+      float& v = noise[x & kTileMask];
+      if (v < 0) v = static_cast<float>(ValueNoise(x + 0.5, y + 0.5, 1.7, st_.seed + 6));
+      factor[x - from] *= 1 - ragged + 2 * ragged * v;
     }
   }
-  dirty.Unite({x0, y0, x1 + 1, y1 + 1});
 }
 
 // ---- the ink-like media and the eraser: the pieces of a call together ----
@@ -481,28 +540,12 @@ void StrokeEngine::AddCapsule(const Surface& s, const Point& a, const Point& b, 
   // No pixel farther than this from the path is touched, whatever the noise makes of the
   // radius.
   const double farthest = std::max(r0, r1) * (1 + bleed) * (1 + ragged) + edge;
-  // The rows work in single precision relative to the pieces' corner: a piece that reaches
-  // far beyond the drawing keeps only its part near it (the nearest point of the path to a
-  // pixel in reach lies in that part; the radius along it is as before).
-  const double m = farthest + 2;
-  auto far = [&](double x, double y) { return x < -m || y < -m || x > s.width + m || y > s.height + m; };
-  if (far(ax, ay) || far(b.x, b.y)) {
-    const double len = std::sqrt(abx * abx + aby * aby);
-    double from = 0, to = len;
-    ClipToBounds(s, ax, ay, abx, aby, len, m, from, to);
-    if (from > to || len <= 0) return;
-    const double u0 = from / len, u1 = to / len, dr = r1 - r0;
-    ax += abx * u0;
-    ay += aby * u0;
-    abx *= u1 - u0;
-    aby *= u1 - u0;
-    r1 = r0 + dr * u1;
-    r0 += dr * u0;
-  }
-  const double opacity = Opacity((a.pressure + b.pressure) / 2);
-  capsules_.push_back({ax, ay, abx, aby, r0, r1, farthest, static_cast<float>(RoundHalfAway(opacity * 255)), y0, y1});
-  capsuleBox_.Unite({x0, y0, x1 + 1, y1 + 1});
   dirty.Unite({x0, y0, x1 + 1, y1 + 1});
+  const double opacity = Opacity((a.pressure + b.pressure) / 2);
+  Capsule c(ax, ay, abx, aby, r0, r1, farthest, static_cast<float>(RoundHalfAway(opacity * 255)), y0, y1);
+  if (!NearPart(s, c)) return;
+  capsules_.push_back(c);
+  capsuleBox_.Unite({x0, y0, x1 + 1, y1 + 1});
 }
 
 void StrokeEngine::InkCapsules(const Surface& s) {
@@ -511,7 +554,7 @@ void StrokeEngine::InkCapsules(const Surface& s) {
     int from = box.right, to = box.left - 1;
     for (const Capsule& c : capsules_) {
       int f = box.left, t = box.right - 1;
-      if (y >= c.top && y <= c.bottom && RowSpan(c.ax, c.ay, c.abx, c.aby, c.reach, y + 0.5, f, t)) {
+      if (y >= c.top && y <= c.bottom && c.RowSpan(y + 0.5, f, t)) {
         from = std::min(from, f);
         to = std::max(to, t);
       }
@@ -528,9 +571,7 @@ void StrokeEngine::InkCapsules(const Surface& s) {
 void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect& box) {
   const int count = to - from + 1, padded = (count + 3) & ~3;
   float* factor = rowFactor_.data();
-  float* coverOut = rowCover_.data();
-  float* nOut = rowN_.data();
-  float* opacityOut = rowOpacity_.data();
+  std::uint32_t* packed = rowPacked_.data();
   // The radius's factor at each pixel: water-based media wander gently (features a good
   // part of the width apart); dry ones are ragged at the scale of the paper's tooth.
   const float bleed = static_cast<float>(Bleed(st_)), ragged = static_cast<float>(Ragged(st_));
@@ -540,16 +581,7 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
   } else {
     std::fill_n(factor, count, 1.0f);
   }
-  if (ragged > 0) {
-    for (int x = from; x <= to;) {
-      float* noise = RaggedOf(TileAt(x, y)) + ((y & kTileMask) << kTileShift);
-      for (const int end = std::min(to, x | kTileMask); x <= end; ++x) {
-        float& v = noise[x & kTileMask];
-        if (v < 0) v = static_cast<float>(ValueNoise(x + 0.5, y + 0.5, 1.7, st_.seed + 6));
-        factor[x - from] *= 1 - ragged + 2 * ragged * v;
-      }
-    }
-  }
+  MulRagged(y, from, to, ragged, factor);
   std::fill(factor + count, factor + padded, 1.0f);
 
   // The pieces that reach this row, relative to the box's corner.
@@ -592,81 +624,121 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
       bestN = _mm_min_ps(bestN, _mm_or_ps(_mm_and_ps(covered, nearness), _mm_andnot_ps(covered, farN)));
       bestOpacity = _mm_max_ps(bestOpacity, _mm_or_ps(_mm_and_ps(covered, c.opacity), _mm_andnot_ps(covered, none)));
     }
-    _mm_storeu_ps(coverOut + i, bestCover);
-    _mm_storeu_ps(nOut + i, bestN);
-    _mm_storeu_ps(opacityOut + i, bestOpacity);
+    // As the record keeps them: nearness (1/16384), cover and opacity (1/255) in one word
+    // laid out as the record's first half; all ones where no piece covers the pixel (a
+    // covered pixel never has that: full cover means nearer than the radius).
+    const __m128 covered = _mm_cmpge_ps(bestOpacity, zero);
+    const __m128i cq = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(bestCover, _mm_set1_ps(255)), half));
+    const __m128i nq = _mm_cvttps_epi32(_mm_min_ps(_mm_mul_ps(bestN, _mm_set1_ps(16384)), _mm_set1_ps(65535)));
+    const __m128i oq = _mm_cvttps_epi32(bestOpacity);
+    const __m128i word = _mm_or_si128(_mm_or_si128(nq, _mm_slli_epi32(cq, 16)), _mm_slli_epi32(oq, 24));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + i),
+                     _mm_or_si128(word, _mm_castps_si128(_mm_cmplt_ps(bestOpacity, zero))));
+    (void)covered;
   }
 
-  // The records, a tile's run of the row at a time.
-  const Medium medium = st_.medium;
-  const bool byNearness = medium == Medium::WaterInk || medium == Medium::Watercolour;
-  const bool textured = Textured(medium);
-  const bool paper = st_.paper && st_.paper->data && medium != Medium::Eraser;
-  const bool texture = medium == Medium::Eraser && st_.texture && st_.texture->data;
+  switch (st_.medium) {
+    case Medium::WaterInk: InkRecords<Medium::WaterInk>(s, y, from, to); break;
+    case Medium::ColoredPencil: InkRecords<Medium::ColoredPencil>(s, y, from, to); break;
+    case Medium::Crayon: InkRecords<Medium::Crayon>(s, y, from, to); break;
+    case Medium::Watercolour: InkRecords<Medium::Watercolour>(s, y, from, to); break;
+    case Medium::Eraser: InkRecords<Medium::Eraser>(s, y, from, to); break;
+    default: InkRecords<Medium::OilInk>(s, y, from, to); break;
+  }
+}
+
+// The records of the pixels from..to of row y (their new nearness, cover and opacity in
+// rowPacked_), a tile's run of the row at a time, and the colour of each pixel whose record
+// changed; four records at once are passed over when none of them changes.
+template <Medium kMedium>
+void StrokeEngine::InkRecords(const Surface& s, int y, int from, int to) {
+  constexpr bool byNearness = kMedium == Medium::WaterInk || kMedium == Medium::Watercolour;
+  const std::uint32_t* packed = rowPacked_.data();
+  const bool paper = st_.paper && st_.paper->data && kMedium != Medium::Eraser;
+  const bool texture = kMedium == Medium::Eraser && st_.texture && st_.texture->data;
   const float gc = static_cast<float>(1 + st_.contrast);
   std::uint8_t* line = s.Row(y);
+  float* grain = nullptr;
+  auto paint = [&](int x, std::uint32_t v, Cell& c) {
+    std::uint8_t* px = line + 3 * x;
+    if (c.stroke != stroke_) c = {0xFFFF, 0, 0, {px[0], px[1], px[2]}, stroke_};
+    const auto nq = static_cast<std::uint16_t>(v);
+    const auto cq = static_cast<std::uint8_t>(v >> 16), oq = static_cast<std::uint8_t>(v >> 24);
+    const bool nearer = nq < c.n;
+    if (nearer) c.n = nq;
+    // Nothing new for this pixel (nearness alone changes nothing for the media whose
+    // colour ignores it).
+    if (cq <= c.cover && oq <= c.opacity && !(nearer && byNearness)) return;
+    c.cover = std::max(c.cover, cq);
+    c.opacity = std::max(c.opacity, oq);
+    float a = c.cover * c.opacity * (1.0f / (255 * 255));
+    int target[3] = {ink_[0], ink_[1], ink_[2]};
+    if (paper) {
+      const std::uint8_t* pp = st_.paper->Px(x % st_.paper->width, y % st_.paper->height);
+      a *= 1 - static_cast<float>(st_.paperStrength) * (1 - pp[1] * (1.0f / 255));
+    }
+    float g = 0;
+    if constexpr (Textured(kMedium)) {
+      g = grain[x & kTileMask];
+      if (g < 0) g = grain[x & kTileMask] = Grain(x, y);
+    }
+    if constexpr (kMedium == Medium::WaterInk) {
+      // Ink soaks into the paper: a softer, slightly lighter rim around a dense core.
+      a *= 0.95f - 0.3f * SmoothStep(0.55f, 1.1f, c.n * (1.0f / 16384));
+    } else if constexpr (kMedium == Medium::ColoredPencil) {
+      a *= std::clamp(0.5f + (g - 0.42f) * 2.2f * gc, 0.0f, 1.0f);
+    } else if constexpr (kMedium == Medium::Crayon) {
+      a *= 0.96f * SmoothStep(0.40f - 0.06f * gc, 0.50f + 0.06f * gc, g + 0.2f * c.opacity * (1.0f / 255));
+      for (int& t : target) t = std::min(255, static_cast<int>(t * (0.92f + 0.16f * g) + 14 * g + 0.5f));  // waxy sheen
+    } else if constexpr (kMedium == Medium::Watercolour) {
+      a *= (0.26f + 0.34f * SmoothStep(0.68f, 1.0f, c.n * (1.0f / 16384))) * (0.88f + 0.24f * g);
+      a = std::clamp(a, 0.0f, 1.0f);
+      // Pigment over pigment: the colours multiply, as washes do.
+      for (int k = 0; k < 3; ++k) {
+        const int m = static_cast<int>((1 - a * (255 - target[k]) * (1.0f / 255)) * 65536 + 0.5f);
+        px[k] = static_cast<std::uint8_t>((c.orig[k] * m + 32768) >> 16);
+      }
+      return;
+    } else if constexpr (kMedium == Medium::Eraser) {
+      if (texture && (st_.tileTexture || (x < st_.texture->width && y < st_.texture->height))) {
+        const Surface& t = *st_.texture;
+        const std::uint8_t* tp = t.Px(x % t.width, y % t.height);
+        for (int k = 0; k < 3; ++k) target[k] = tp[k];
+      }
+    }
+    // With a within 0..1 the sum stays within the bytes' range.
+    const int w = static_cast<int>(std::clamp(a, 0.0f, 1.0f) * 65536 + 0.5f);
+    for (int k = 0; k < 3; ++k) px[k] = static_cast<std::uint8_t>((c.orig[k] * 65536 + (target[k] - c.orig[k]) * w + 32768) >> 16);
+  };
+  const __m128i ones = _mm_set1_epi32(-1), mark = _mm_set1_epi32(stroke_);
+  // Bytes of the record's first half that say something new: cover and opacity, and for the
+  // media whose colour follows it, nearness.
+  const __m128i nearnessIgnored = byNearness ? _mm_setzero_si128() : _mm_set1_epi32(0xFFFF);
   for (int x = from; x <= to;) {
     Tile& tile = TileAt(x, y);
-    float* grain = textured ? GrainOf(tile) + ((y & kTileMask) << kTileShift) : nullptr;
+    if constexpr (Textured(kMedium)) grain = GrainOf(tile) + ((y & kTileMask) << kTileShift);
     Cell* cells = tile.cells + ((y & kTileMask) << kTileShift);
     const int end = std::min(to, x | kTileMask);
-    for (; x <= end; ++x) {
-      const int i = x - from;
-      if (opacityOut[i] < 0) continue;  // no piece covers it
-      Cell& c = cells[x & kTileMask];
-      std::uint8_t* px = line + 3 * x;
-      if (c.stroke != stroke_) c = {0xFFFF, 0, 0, {px[0], px[1], px[2]}, stroke_};
-      const auto nq = static_cast<std::uint16_t>(std::min(nOut[i] * 16384.0f, 65535.0f));
-      const auto cq = static_cast<std::uint8_t>(coverOut[i] * 255 + 0.5f);
-      const auto oq = static_cast<std::uint8_t>(opacityOut[i]);
-      const bool nearer = nq < c.n;
-      if (nearer) c.n = nq;
-      // Nothing new for this pixel (nearness alone changes nothing for the media whose
-      // colour ignores it).
-      if (cq <= c.cover && oq <= c.opacity && !(nearer && byNearness)) continue;
-      c.cover = std::max(c.cover, cq);
-      c.opacity = std::max(c.opacity, oq);
-      const float nn = c.n * (1.0f / 16384), op = c.opacity * (1.0f / 255);
-      float a = c.cover * (1.0f / 255) * op;
-      float target[3] = {ink_[0], ink_[1], ink_[2]};
-      if (paper) {
-        const std::uint8_t* pp = st_.paper->Px(x % st_.paper->width, y % st_.paper->height);
-        a *= 1 - static_cast<float>(st_.paperStrength) * (1 - pp[1] * (1.0f / 255));
-      }
-      float g = 0;
-      if (grain) {
-        g = grain[x & kTileMask];
-        if (g < 0) g = grain[x & kTileMask] = Grain(x, y);
-      }
-      switch (medium) {
-        case Medium::WaterInk:
-          // Ink soaks into the paper: a softer, slightly lighter rim around a dense core.
-          a *= 0.95f - 0.3f * static_cast<float>(SmoothStep(0.55, 1.1, nn));
-          break;
-        case Medium::ColoredPencil:
-          a *= std::clamp(0.5f + (g - 0.42f) * 2.2f * gc, 0.0f, 1.0f);
-          break;
-        case Medium::Crayon:
-          a *= 0.96f * static_cast<float>(SmoothStep(0.40 - 0.06 * gc, 0.50 + 0.06 * gc, g + 0.2 * op));
-          for (float& t : target) t = std::min(255.0f, t * (0.92f + 0.16f * g) + 14 * g);  // waxy sheen
-          break;
-        case Medium::Watercolour:
-          a *= (0.26f + 0.34f * static_cast<float>(SmoothStep(0.68, 1.0, nn))) * (0.88f + 0.24f * g);
-          // Pigment over pigment: the colours multiply, as washes do.
-          for (int k = 0; k < 3; ++k) px[k] = ToByte(c.orig[k] * (1 - a * (1 - target[k] * (1.0f / 255))));
-          continue;
-        case Medium::Eraser:
-          if (texture && (st_.tileTexture || (x < st_.texture->width && y < st_.texture->height))) {
-            const Surface& t = *st_.texture;
-            const std::uint8_t* tp = t.Px(x % t.width, y % t.height);
-            for (int k = 0; k < 3; ++k) target[k] = tp[k];
-          }
-          break;
-        default:
-          break;
-      }
-      for (int k = 0; k < 3; ++k) px[k] = ToByte(c.orig[k] + (target[k] - c.orig[k]) * a);
+    for (; x + 3 <= end; x += 4) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + (x - from)));
+      Cell* c = cells + (x & kTileMask);
+      const __m128i c01 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
+      const __m128i c23 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 2));
+      const __m128i a01 = _mm_shuffle_epi32(c01, _MM_SHUFFLE(3, 1, 2, 0));
+      const __m128i a23 = _mm_shuffle_epi32(c23, _MM_SHUFFLE(3, 1, 2, 0));
+      const __m128i known = _mm_unpacklo_epi64(a01, a23);                      // nearness, cover, opacity
+      const __m128i same = _mm_cmpeq_epi32(_mm_srli_epi32(_mm_unpackhi_epi64(a01, a23), 24), mark);
+      __m128i notNew = _mm_or_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, known), known), _mm_set1_epi32(0xFFFF));
+      notNew = _mm_and_si128(notNew, _mm_or_si128(_mm_cmpeq_epi16(_mm_subs_epu16(known, v), _mm_setzero_si128()),
+                                                  _mm_or_si128(nearnessIgnored, _mm_set1_epi32(-65536))));
+      const __m128i skip = _mm_or_si128(_mm_cmpeq_epi32(v, ones), _mm_and_si128(_mm_cmpeq_epi32(notNew, ones), same));
+      const int todo = ~_mm_movemask_ps(_mm_castsi128_ps(skip)) & 15;
+      if (!todo) continue;
+      for (int k = 0; k < 4; ++k)
+        if (todo & (1 << k)) paint(x + k, packed[x + k - from], c[k]);
     }
+    for (; x <= end; ++x)
+      if (packed[x - from] != ~0u) paint(x, packed[x - from], cells[x & kTileMask]);
   }
 }
 
@@ -719,9 +791,9 @@ Rect StrokeEngine::Begin(const Surface& s, int x4, int y4, int pressure, const S
   events_ = 0;
   pendingSpray_ = 0;
   ColorBgr(st_.color, load_);
-  ink_[0] = static_cast<float>(load_[0]);
-  ink_[1] = static_cast<float>(load_[1]);
-  ink_[2] = static_cast<float>(load_[2]);
+  ink_[0] = static_cast<int>(load_[0]);
+  ink_[1] = static_cast<int>(load_[1]);
+  ink_[2] = static_cast<int>(load_[2]);
   capsules_.clear();
   capsuleBox_ = {};
   if (s.width != width_ || s.height != height_) {
@@ -732,7 +804,8 @@ Rect StrokeEngine::Begin(const Surface& s, int x4, int y4, int pressure, const S
     tiles_.clear();
     tiles_.resize(static_cast<std::size_t>(tilesX_) * tilesY);
     const std::size_t row = static_cast<std::size_t>(std::max(width_, 0)) + 4;
-    for (auto* v : {&rowFactor_, &rowCover_, &rowN_, &rowOpacity_}) v->assign(row, 0.0f);
+    for (auto* v : {&rowFactor_, &rowCover_, &rowN_}) v->assign(row, 0.0f);
+    rowPacked_.assign(row, 0);
   }
   // A new mark for this stroke's records; when the marks run out, every record is cleared.
   if (++stroke_ == 0) {
@@ -744,6 +817,12 @@ Rect StrokeEngine::Begin(const Surface& s, int x4, int y4, int pressure, const S
   // Oil paint's bristles: their shades and gaps across the brush, fixed for the stroke.
   for (int i = 0; i < static_cast<int>(std::size(bristles_)); ++i) bristles_[i] = Rand01(i, 0, st_.seed + 7);
   for (int i = 0; i < static_cast<int>(std::size(gaps_)); ++i) gaps_[i] = Rand01(i, 0, st_.seed + 8);
+  if (st_.medium == Medium::OilPaint)
+    for (int j = 0; j <= kShades; ++j) {
+      const double side = 2.0 * j / kShades - 1;
+      shades_[j] = (0.78 + 0.4 * LatticeNoise(bristles_, (side + 1) * 9.5)) *
+                   (1 + 0.1 * SmoothStep(0.55, 0.95, -side) - 0.1 * SmoothStep(0.55, 0.95, side));  // thick paint
+    }
   grainKey_ = Textured(st_.medium) ? GrainKey{static_cast<int>(st_.medium), st_.seed, st_.grain} : GrainKey{};
   last_ = {x4 / 4.0, y4 / 4.0, static_cast<double>(pressure)};
   Rect dirty;

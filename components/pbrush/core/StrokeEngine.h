@@ -111,16 +111,24 @@ class StrokeEngine {
     double reach;      // the farthest from the path it may change pixels
     float opacity;     // 0..255, whole
     int top, bottom;   // the rows it may reach
+    double nx = 0, ny = 0;  // the normal, `reach` long (0 for a dab)
+    double invNy = 0, invAby = 0;  // their inverses where the row spans need them
+    Capsule(double ax, double ay, double abx, double aby, double r0, double r1, double reach, float opacity = 0,
+            int top = 0, int bottom = 0);
+    bool RowSpan(double py, int& from, int& to) const;
   };
   Rect Segment(const Surface& s, const Point& a, const Point& b, double elapsedMs);
   void Piece(const Surface& s, const Point& a, const Point& b, Rect& dirty);
   void AddCapsule(const Surface& s, const Point& a, const Point& b, Rect& dirty);
   void InkCapsules(const Surface& s);
+  bool NearPart(const Surface& s, Capsule& c);
+  void MulRagged(int y, int from, int to, float ragged, float* factor);
   void InkRow(const Surface& s, int y, int from, int to, const Rect& box);
+  template <Medium kMedium>
+  void InkRecords(const Surface& s, int y, int from, int to);
   void OilPixel(const Surface& s, int x, int y, double cover, double side, double opacity);
   void SprayDab(const Surface& s, double cx, double cy, double radius, double amount, Rect& dirty);
   float Grain(int x, int y) const;
-  float RaggedAt(int x, int y);
   static double Bleed(const Settings& st);
   static double EdgeWidth(const Settings& st);
   static double Ragged(const Settings& st);
@@ -140,8 +148,11 @@ class StrokeEngine {
   double tx_ = 0, ty_ = 0;  // unit tangent at the last point, or (0, 0)
   double travelled_ = 0;    // length of the stroke so far, in pixels
   double load_[3] = {};     // oil paint: the colour on the brush (blue, green, red)
-  float ink_[3] = {};       // the ink's colour (blue, green, red)
-  double bristles_[21] = {}, gaps_[48] = {};  // oil paint: noise lattices across the brush
+  int ink_[3] = {};         // the ink's colour (blue, green, red)
+  // Oil paint across the brush: the bristles' noise lattices, and their shade at kShades + 1
+  // places from one side to the other (between them it is a straight step).
+  static constexpr int kShades = 2048;
+  double bristles_[21] = {}, gaps_[48] = {}, shades_[kShades + 1] = {};
   std::uint32_t events_ = 0;
   double pendingSpray_ = 0;  // airbrush: path length not yet sprayed
   int width_ = 0, height_ = 0;
@@ -153,7 +164,8 @@ class StrokeEngine {
   std::vector<Capsule> capsules_;
   Rect capsuleBox_;
   double bleedScale_ = 0;
-  std::vector<float> rowFactor_, rowCover_, rowN_, rowOpacity_;
+  std::vector<float> rowFactor_, rowCover_, rowN_;
+  std::vector<std::uint32_t> rowPacked_;
   std::vector<double> spray_;  // the airbrush's falloff along a dab's columns
 };
 
