@@ -48,10 +48,9 @@ inline double SmoothStep(double a, double b, double x) {
   return Smooth((x - a) / (b - a));
 }
 
-inline float SmoothStep(float a, float b, float x) {
-  if (x <= a) return 0;
-  if (x >= b) return 1;
-  const float t = (x - a) / (b - a);
+// The same from a, over 1 / (b - a).
+inline float SmoothStep(float a, float inverseWidth, float x, int) {
+  const float t = std::clamp((x - a) * inverseWidth, 0.0f, 1.0f);
   return t * t * (3 - 2 * t);
 }
 
@@ -80,21 +79,45 @@ class RowNoise {
     const double u = Smooth(x - fx);
     return (a_ + (b_ - a_) * u) * (1 - v_) + (c_ + (d_ - c_) * u) * v_;
   }
-  // The noise at x0, x0 + 1, ... (count of them) into out: each cell's corners blended
-  // for the row once, then a pixel is a step between the cell's two sides.
-  void Fill(double x0, int count, float* out) const {
+  // 1 - amount + 2 amount noise at x0, x0 + 1, ... (count of them, and up to three more)
+  // into out: each cell's corners blended for the row once, then its pixels four at a time.
+  void Fill(double x0, int count, float amount, float* out) const {
     const double inv = 1 / scale_;
-    int i = 0;
+    const float invF = static_cast<float>(inv), x0F = static_cast<float>(x0);
+    const __m128 steps = _mm_set_ps(3, 2, 1, 0), zero = _mm_setzero_ps(), one = _mm_set1_ps(1);
+    const __m128 three = _mm_set1_ps(3), two = _mm_set1_ps(2);
+    double right = 0;
+    int i = 0, rightCell = 0;
+    bool haveRight = false;
     while (i < count) {
       const double fx = std::floor((x0 + i) * inv);
       const int ix = static_cast<int>(fx);
-      const double left = Rand01(ix, iy_, seed_) * (1 - v_) + Rand01(ix, iy_ + 1, seed_) * v_;
-      const double right = Rand01(ix + 1, iy_, seed_) * (1 - v_) + Rand01(ix + 1, iy_ + 1, seed_) * v_;
-      do {
-        out[i] = static_cast<float>(left + (right - left) * Smooth((x0 + i) * inv - fx));
-      } while (++i < count && (x0 + i) * inv < fx + 1);
+      // The pixels of this cell: i up to (not with) end.
+      int end = static_cast<int>(std::ceil((fx + 1) * scale_ - x0));
+      while (end > i + 1 && (x0 + end - 1) * inv >= fx + 1) --end;
+      while (end < count && (x0 + end) * inv < fx + 1) ++end;
+      end = std::clamp(end, i + 1, count);
+      const double left = haveRight && rightCell == ix ? right : Corner(ix);
+      right = Corner(ix + 1);
+      rightCell = ix + 1;
+      haveRight = true;
+      const float lo = 1 - amount + 2 * amount * static_cast<float>(left);
+      const float hi = 1 - amount + 2 * amount * static_cast<float>(right);
+      const __m128 base = _mm_set1_ps(lo), rise = _mm_set1_ps(hi - lo), cell = _mm_set1_ps(static_cast<float>(fx));
+      // Lanes past the cell are written again by the next one (or lie in the row's spare).
+      for (int k = i; k < end; k += 4) {
+        const __m128 x = _mm_add_ps(_mm_set1_ps(x0F + static_cast<float>(k)), steps);
+        const __m128 u = _mm_min_ps(_mm_max_ps(_mm_sub_ps(_mm_mul_ps(x, _mm_set1_ps(invF)), cell), zero), one);
+        const __m128 smooth = _mm_mul_ps(_mm_mul_ps(u, u), _mm_sub_ps(three, _mm_mul_ps(two, u)));
+        _mm_storeu_ps(out + k, _mm_add_ps(base, _mm_mul_ps(rise, smooth)));
+      }
+      i = end;
     }
   }
+
+ private:
+  // The lattice values at column ix of the row's two lattice rows, blended for the row.
+  double Corner(int ix) const { return Rand01(ix, iy_, seed_) * (1 - v_) + Rand01(ix, iy_ + 1, seed_) * v_; }
 
  private:
   double scale_;
@@ -122,7 +145,6 @@ inline int RoundHalfAway(double v) {
   return whole + (v - whole >= 0.5);
 }
 
-inline std::uint8_t ToByte(double v) { return static_cast<std::uint8_t>(std::clamp(v + 0.5, 0.0, 255.0)); }
 
 void ColorBgr(std::uint32_t c, double out[3]) {
   out[0] = (c >> 16) & 0xFF;
@@ -231,15 +253,19 @@ float StrokeEngine::Grain(int x, int y) const {
 
 // ---- oil paint: opaque, dragged, with bristle streaks; it builds up on the pixels ----
 
-void StrokeEngine::OilPixel(const Surface& s, int x, int y, double cover, double side, double opacity) {
+void StrokeEngine::OilPixel(const Surface& s, int x, int y, float cover, float side, float opacity) {
   std::uint8_t* px = s.Px(x, y);
   // Each bristle leaves its own shade along the stroke; the outer ones leave gaps.
-  const double at = (side + 1) * (kShades / 2);
+  const float at = (side + 1) * (kShades / 2);
   const int j = std::min(static_cast<int>(at), kShades - 1);
-  const double shade = shades_[j] + (shades_[j + 1] - shades_[j]) * (at - j);
-  if (std::fabs(side) > 0.72 && LatticeNoise(gaps_, (side + 1) * 23) < 0.4) cover *= 0.25;
-  const double a = cover * opacity;
-  for (int i = 0; i < 3; ++i) px[i] = ToByte(px[i] + (std::min(255.0, load_[i] * shade) - px[i]) * a);
+  const float shade = shades_[j] + (shades_[j + 1] - shades_[j]) * (at - j);
+  if (std::fabs(side) > 0.72f && LatticeNoise(gaps_, (side + 1) * 23.0) < 0.4) cover *= 0.25f;
+  // a within 0..1 keeps the colour within the bytes' range.
+  const float a = cover * opacity;
+  for (int i = 0; i < 3; ++i) {
+    const float paint = std::min(255.0f, static_cast<float>(load_[i]) * shade);
+    px[i] = static_cast<std::uint8_t>(px[i] + (paint - px[i]) * a + 0.5f);
+  }
 }
 
 // The mean colour of the paint around (cx, cy), and the share of the samples that are paint
@@ -271,8 +297,8 @@ void StrokeEngine::SprayDab(const Surface& s, double cx, double cy, double radiu
   const int y0 = std::max(0, static_cast<int>(std::floor(cy - reach)));
   const int y1 = std::min(s.height - 1, static_cast<int>(std::ceil(cy + reach)));
   if (x0 > x1 || y0 > y1) return;
-  double ink[3];
-  ColorBgr(st_.color, ink);
+  const int ink[3] = {static_cast<int>((st_.color >> 16) & 0xFF), static_cast<int>((st_.color >> 8) & 0xFF),
+                      static_cast<int>(st_.color & 0xFF)};
   const double op = Opacity(last_.pressure);
   const std::uint32_t mist = st_.seed + 11 + events_ * 7919u;
   // The mist's density falls off as a Gaussian, which is a column's factor times a row's.
@@ -280,21 +306,24 @@ void StrokeEngine::SprayDab(const Surface& s, double cx, double cy, double radiu
   spray_.resize(static_cast<std::size_t>(x1 - x0 + 1));
   for (int x = x0; x <= x1; ++x) {
     const double dx = x + 0.5 - cx;
-    spray_[x - x0] = std::exp(dx * dx * k);
+    spray_[x - x0] = static_cast<float>(std::exp(dx * dx * k));
   }
+  const bool speckled = st_.speckled;
   for (int y = y0; y <= y1; ++y) {
     const double dy = y + 0.5 - cy;
-    const double rowAmount = amount * std::exp(dy * dy * k) * op;
+    if (dy * dy > reach * reach) continue;
+    // The row's part of the dab's disc.
+    const double half = std::sqrt(reach * reach - dy * dy);
+    const int from = std::max(x0, static_cast<int>(std::ceil(cx - half - 0.5)));
+    const int to = std::min(x1, static_cast<int>(std::floor(cx + half - 0.5)));
+    const float rowAmount = static_cast<float>(amount * std::exp(dy * dy * k) * op);
     std::uint8_t* line = s.Row(y);
-    for (int x = x0; x <= x1; ++x) {
-      const double dx = x + 0.5 - cx;
-      if (dx * dx + dy * dy > reach * reach) continue;
-      const double r = Rand01(x, y, mist);
-      double a = rowAmount * spray_[x - x0];
-      a *= st_.speckled ? (r > 0.82 ? 4.5 : 0.05) : 0.45 + 1.1 * r;
-      a = std::min(a, 1.0);
+    for (int x = from; x <= to; ++x) {
+      const float r = (Hash(x, y, mist) & 0xFFFFFF) * (1.0f / 16777216);
+      float a = rowAmount * spray_[x - x0] * (speckled ? (r > 0.82f ? 4.5f : 0.05f) : 0.45f + 1.1f * r);
+      const int w = static_cast<int>(std::clamp(a, 0.0f, 1.0f) * 65536 + 0.5f);
       std::uint8_t* px = line + 3 * x;
-      for (int i = 0; i < 3; ++i) px[i] = ToByte(px[i] + (ink[i] - px[i]) * a);
+      for (int i = 0; i < 3; ++i) px[i] = static_cast<std::uint8_t>((px[i] * 65536 + (ink[i] - px[i]) * w + 32768) >> 16);
     }
   }
   dirty.Unite({x0, y0, x1 + 1, y1 + 1});
@@ -435,7 +464,7 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
   for (int i = 0; i < 3; ++i) load_[i] += ((under[i] - load_[i]) * pickup + (own[i] - load_[i]) * refill) * k;
   const double edge = EdgeWidth(st_);
   const double ragged = Ragged(st_);
-  const double opacity = Opacity(last_.pressure);
+  const float opacity = static_cast<float>(Opacity(last_.pressure));
   const double reach = std::max(r0, r1) * (1 + ragged) + edge + 1;
   const int x0 = std::max(0, static_cast<int>(std::floor(std::min(ax, b.x) - reach)));
   const int x1 = std::min(s.width - 1, static_cast<int>(std::ceil(std::max(ax, b.x) + reach)));
@@ -576,8 +605,7 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
   // part of the width apart); dry ones are ragged at the scale of the paper's tooth.
   const float bleed = static_cast<float>(Bleed(st_)), ragged = static_cast<float>(Ragged(st_));
   if (bleed > 0) {
-    RowNoise(y + 0.5, bleedScale_, st_.seed + 5).Fill(from + 0.5, count, factor);
-    for (int i = 0; i < count; ++i) factor[i] = 1 + bleed * (2 * factor[i] - 1);
+    RowNoise(y + 0.5, bleedScale_, st_.seed + 5).Fill(from + 0.5, count, bleed, factor);
   } else {
     std::fill_n(factor, count, 1.0f);
   }
@@ -627,14 +655,12 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
     // As the record keeps them: nearness (1/16384), cover and opacity (1/255) in one word
     // laid out as the record's first half; all ones where no piece covers the pixel (a
     // covered pixel never has that: full cover means nearer than the radius).
-    const __m128 covered = _mm_cmpge_ps(bestOpacity, zero);
     const __m128i cq = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(bestCover, _mm_set1_ps(255)), half));
     const __m128i nq = _mm_cvttps_epi32(_mm_min_ps(_mm_mul_ps(bestN, _mm_set1_ps(16384)), _mm_set1_ps(65535)));
     const __m128i oq = _mm_cvttps_epi32(bestOpacity);
     const __m128i word = _mm_or_si128(_mm_or_si128(nq, _mm_slli_epi32(cq, 16)), _mm_slli_epi32(oq, 24));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + i),
                      _mm_or_si128(word, _mm_castps_si128(_mm_cmplt_ps(bestOpacity, zero))));
-    (void)covered;
   }
 
   switch (st_.medium) {
@@ -657,6 +683,11 @@ void StrokeEngine::InkRecords(const Surface& s, int y, int from, int to) {
   const bool paper = st_.paper && st_.paper->data && kMedium != Medium::Eraser;
   const bool texture = kMedium == Medium::Eraser && st_.texture && st_.texture->data;
   const float gc = static_cast<float>(1 + st_.contrast);
+  // Crayon: where wax takes, by grain (the contrast narrows or widens the step).
+  const float waxFrom = 0.40f - 0.06f * gc, waxInverse = 1 / std::max(0.10f + 0.12f * gc, 1e-6f);
+  // Watercolour: how much of each of the paper's channels the pigment takes, in 1/65536.
+  const float wash[3] = {(255 - ink_[0]) * (65536.0f / 255), (255 - ink_[1]) * (65536.0f / 255),
+                         (255 - ink_[2]) * (65536.0f / 255)};
   std::uint8_t* line = s.Row(y);
   float* grain = nullptr;
   auto paint = [&](int x, std::uint32_t v, Cell& c) {
@@ -684,18 +715,18 @@ void StrokeEngine::InkRecords(const Surface& s, int y, int from, int to) {
     }
     if constexpr (kMedium == Medium::WaterInk) {
       // Ink soaks into the paper: a softer, slightly lighter rim around a dense core.
-      a *= 0.95f - 0.3f * SmoothStep(0.55f, 1.1f, c.n * (1.0f / 16384));
+      a *= 0.95f - 0.3f * SmoothStep(0.55f, 1 / 0.55f, c.n * (1.0f / 16384), 0);
     } else if constexpr (kMedium == Medium::ColoredPencil) {
       a *= std::clamp(0.5f + (g - 0.42f) * 2.2f * gc, 0.0f, 1.0f);
     } else if constexpr (kMedium == Medium::Crayon) {
-      a *= 0.96f * SmoothStep(0.40f - 0.06f * gc, 0.50f + 0.06f * gc, g + 0.2f * c.opacity * (1.0f / 255));
+      a *= 0.96f * SmoothStep(waxFrom, waxInverse, g + 0.2f * c.opacity * (1.0f / 255), 0);
       for (int& t : target) t = std::min(255, static_cast<int>(t * (0.92f + 0.16f * g) + 14 * g + 0.5f));  // waxy sheen
     } else if constexpr (kMedium == Medium::Watercolour) {
-      a *= (0.26f + 0.34f * SmoothStep(0.68f, 1.0f, c.n * (1.0f / 16384))) * (0.88f + 0.24f * g);
+      a *= (0.26f + 0.34f * SmoothStep(0.68f, 1 / 0.32f, c.n * (1.0f / 16384), 0)) * (0.88f + 0.24f * g);
       a = std::clamp(a, 0.0f, 1.0f);
       // Pigment over pigment: the colours multiply, as washes do.
       for (int k = 0; k < 3; ++k) {
-        const int m = static_cast<int>((1 - a * (255 - target[k]) * (1.0f / 255)) * 65536 + 0.5f);
+        const int m = static_cast<int>(65536.5f - a * wash[k]);
         px[k] = static_cast<std::uint8_t>((c.orig[k] * m + 32768) >> 16);
       }
       return;
@@ -708,7 +739,10 @@ void StrokeEngine::InkRecords(const Surface& s, int y, int from, int to) {
     }
     // With a within 0..1 the sum stays within the bytes' range.
     const int w = static_cast<int>(std::clamp(a, 0.0f, 1.0f) * 65536 + 0.5f);
-    for (int k = 0; k < 3; ++k) px[k] = static_cast<std::uint8_t>((c.orig[k] * 65536 + (target[k] - c.orig[k]) * w + 32768) >> 16);
+    const int o0 = c.orig[0], o1 = c.orig[1], o2 = c.orig[2];
+    px[0] = static_cast<std::uint8_t>((o0 * 65536 + (target[0] - o0) * w + 32768) >> 16);
+    px[1] = static_cast<std::uint8_t>((o1 * 65536 + (target[1] - o1) * w + 32768) >> 16);
+    px[2] = static_cast<std::uint8_t>((o2 * 65536 + (target[2] - o2) * w + 32768) >> 16);
   };
   const __m128i ones = _mm_set1_epi32(-1), mark = _mm_set1_epi32(stroke_);
   // Bytes of the record's first half that say something new: cover and opacity, and for the
@@ -765,7 +799,15 @@ Rect StrokeEngine::Segment(const Surface& s, const Point& a, const Point& b, dou
   // Pieces short against the curve's bend, longer for wide brushes (whose edge hides it),
   // and never so many that a point far outside the drawing stalls the caller.
   const double pieceLength = std::max(2.0, std::max(Radius(a.pressure), Radius(b.pressure)) / 4);
-  const int pieces = straight ? 1 : static_cast<int>(std::clamp(std::ceil(len / pieceLength), 1.0, 4096.0));
+  int pieces = straight ? 1 : static_cast<int>(std::clamp(std::ceil(len / pieceLength), 1.0, 4096.0));
+  if (st_.medium != Medium::OilPaint && st_.medium != Medium::Airbrush && pieces > 1) {
+    // The ink-like media look the same however the curve is cut: no more pieces than keep
+    // the chords within a tenth of a pixel of it (the curve strays from the straight line
+    // by at most 4/27 of how far its start tangent differs from it; n chords by 1/n^2 of
+    // that). Paint that builds up keeps its pieces: each is a pass of the brush.
+    const double stray = 4.0 / 27 * std::hypot(m0x - cx, m0y - cy);
+    pieces = std::min(pieces, std::max(1, static_cast<int>(std::ceil(std::sqrt(stray / 0.1)))));
+  }
   bleedScale_ = std::max(2.5, 0.45 * std::max(Radius(a.pressure), Radius(b.pressure)));
   Point prev = a;
   for (int i = 1; i <= pieces; ++i) {
@@ -820,8 +862,8 @@ Rect StrokeEngine::Begin(const Surface& s, int x4, int y4, int pressure, const S
   if (st_.medium == Medium::OilPaint)
     for (int j = 0; j <= kShades; ++j) {
       const double side = 2.0 * j / kShades - 1;
-      shades_[j] = (0.78 + 0.4 * LatticeNoise(bristles_, (side + 1) * 9.5)) *
-                   (1 + 0.1 * SmoothStep(0.55, 0.95, -side) - 0.1 * SmoothStep(0.55, 0.95, side));  // thick paint
+      shades_[j] = static_cast<float>((0.78 + 0.4 * LatticeNoise(bristles_, (side + 1) * 9.5)) *
+                                      (1 + 0.1 * SmoothStep(0.55, 0.95, -side) - 0.1 * SmoothStep(0.55, 0.95, side)));
     }
   grainKey_ = Textured(st_.medium) ? GrainKey{static_cast<int>(st_.medium), st_.seed, st_.grain} : GrainKey{};
   last_ = {x4 / 4.0, y4 / 4.0, static_cast<double>(pressure)};

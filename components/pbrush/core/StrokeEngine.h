@@ -126,7 +126,7 @@ class StrokeEngine {
   void InkRow(const Surface& s, int y, int from, int to, const Rect& box);
   template <Medium kMedium>
   void InkRecords(const Surface& s, int y, int from, int to);
-  void OilPixel(const Surface& s, int x, int y, double cover, double side, double opacity);
+  void OilPixel(const Surface& s, int x, int y, float cover, float side, float opacity);
   void SprayDab(const Surface& s, double cx, double cy, double radius, double amount, Rect& dirty);
   float Grain(int x, int y) const;
   static double Bleed(const Settings& st);
@@ -152,7 +152,8 @@ class StrokeEngine {
   // Oil paint across the brush: the bristles' noise lattices, and their shade at kShades + 1
   // places from one side to the other (between them it is a straight step).
   static constexpr int kShades = 2048;
-  double bristles_[21] = {}, gaps_[48] = {}, shades_[kShades + 1] = {};
+  double bristles_[21] = {}, gaps_[48] = {};
+  float shades_[kShades + 1] = {};
   std::uint32_t events_ = 0;
   double pendingSpray_ = 0;  // airbrush: path length not yet sprayed
   int width_ = 0, height_ = 0;
@@ -166,7 +167,7 @@ class StrokeEngine {
   double bleedScale_ = 0;
   std::vector<float> rowFactor_, rowCover_, rowN_;
   std::vector<std::uint32_t> rowPacked_;
-  std::vector<double> spray_;  // the airbrush's falloff along a dab's columns
+  std::vector<float> spray_;  // the airbrush's falloff along a dab's columns
 };
 
 }  // namespace zpb
