@@ -316,14 +316,17 @@ void StrokeEngine::SprayDab(const Surface& s, double cx, double cy, double radiu
     const double half = std::sqrt(reach * reach - dy * dy);
     const int from = std::max(x0, static_cast<int>(std::ceil(cx - half - 0.5)));
     const int to = std::min(x1, static_cast<int>(std::floor(cx + half - 0.5)));
-    const float rowAmount = static_cast<float>(amount * std::exp(dy * dy * k) * op);
+    const float rowAmount = static_cast<float>(std::max(amount, 0.0) * std::exp(dy * dy * k) * op);
     std::uint8_t* line = s.Row(y);
     for (int x = from; x <= to; ++x) {
       const float r = (Hash(x, y, mist) & 0xFFFFFF) * (1.0f / 16777216);
       float a = rowAmount * spray_[x - x0] * (speckled ? (r > 0.82f ? 4.5f : 0.05f) : 0.45f + 1.1f * r);
-      const int w = static_cast<int>(std::clamp(a, 0.0f, 1.0f) * 65536 + 0.5f);
+      const int w = static_cast<int>(std::min(a, 1.0f) * 65536 + 0.5f);
       std::uint8_t* px = line + 3 * x;
-      for (int i = 0; i < 3; ++i) px[i] = static_cast<std::uint8_t>((px[i] * 65536 + (ink[i] - px[i]) * w + 32768) >> 16);
+      const int p0 = px[0], p1 = px[1], p2 = px[2];
+      px[0] = static_cast<std::uint8_t>((p0 * 65536 + (ink[0] - p0) * w + 32768) >> 16);
+      px[1] = static_cast<std::uint8_t>((p1 * 65536 + (ink[1] - p1) * w + 32768) >> 16);
+      px[2] = static_cast<std::uint8_t>((p2 * 65536 + (ink[2] - p2) * w + 32768) >> 16);
     }
   }
   dirty.Unite({x0, y0, x1 + 1, y1 + 1});
@@ -702,7 +705,9 @@ void StrokeEngine::InkRecords(const Surface& s, int y, int from, int to) {
     if (cq <= c.cover && oq <= c.opacity && !(nearer && byNearness)) return;
     c.cover = std::max(c.cover, cq);
     c.opacity = std::max(c.opacity, oq);
-    float a = c.cover * c.opacity * (1.0f / (255 * 255));
+    // The same steps as PaintFour's, so that a pixel comes out the same either way.
+    const float op = c.opacity * (1.0f / 255);
+    float a = c.cover * (1.0f / 255) * op;
     int target[3] = {ink_[0], ink_[1], ink_[2]};
     if (paper) {
       const std::uint8_t* pp = st_.paper->Px(x % st_.paper->width, y % st_.paper->height);
@@ -717,9 +722,9 @@ void StrokeEngine::InkRecords(const Surface& s, int y, int from, int to) {
       // Ink soaks into the paper: a softer, slightly lighter rim around a dense core.
       a *= 0.95f - 0.3f * SmoothStep(0.55f, 1 / 0.55f, c.n * (1.0f / 16384), 0);
     } else if constexpr (kMedium == Medium::ColoredPencil) {
-      a *= std::clamp(0.5f + (g - 0.42f) * 2.2f * gc, 0.0f, 1.0f);
+      a *= std::clamp(0.5f + (g - 0.42f) * (2.2f * gc), 0.0f, 1.0f);
     } else if constexpr (kMedium == Medium::Crayon) {
-      a *= 0.96f * SmoothStep(waxFrom, waxInverse, g + 0.2f * c.opacity * (1.0f / 255), 0);
+      a *= 0.96f * SmoothStep(waxFrom, waxInverse, g + 0.2f * op, 0);
       for (int& t : target) t = std::min(255, static_cast<int>(t * (0.92f + 0.16f * g) + 14 * g + 0.5f));  // waxy sheen
     } else if constexpr (kMedium == Medium::Watercolour) {
       a *= (0.26f + 0.34f * SmoothStep(0.68f, 1 / 0.32f, c.n * (1.0f / 16384), 0)) * (0.88f + 0.24f * g);
@@ -768,11 +773,118 @@ void StrokeEngine::InkRecords(const Surface& s, int y, int from, int to) {
       const __m128i skip = _mm_or_si128(_mm_cmpeq_epi32(v, ones), _mm_and_si128(_mm_cmpeq_epi32(notNew, ones), same));
       const int todo = ~_mm_movemask_ps(_mm_castsi128_ps(skip)) & 15;
       if (!todo) continue;
-      for (int k = 0; k < 4; ++k)
-        if (todo & (1 << k)) paint(x + k, packed[x + k - from], c[k]);
+      if (paper || texture) {  // colours that differ pixel by pixel: one at a time
+        for (int k = 0; k < 4; ++k)
+          if (todo & (1 << k)) paint(x + k, packed[x + k - from], c[k]);
+        continue;
+      }
+      PaintFour<kMedium>(line + 3 * x, c, packed + (x - from), todo, grain ? grain + (x & kTileMask) : nullptr, x, y);
     }
     for (; x <= end; ++x)
       if (packed[x - from] != ~0u) paint(x, packed[x - from], cells[x & kTileMask]);
+  }
+}
+
+// The colour of four neighbouring pixels of a row (px, records c) whose records take the new
+// values v (packed as the records' first halves) in the lanes of the bit mask `todo`. The
+// media without paper or texture: their colour is the record's and the pixel's grain alone.
+template <Medium kMedium>
+void StrokeEngine::PaintFour(std::uint8_t* px, Cell* c, const std::uint32_t* packed, int todo, float* grain, int x,
+                             int y) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed));
+  const __m128i bits = _mm_set_epi32(8, 4, 2, 1);
+  const __m128i lanes = _mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32(todo), bits), bits);
+  // First touches in this stroke: the record starts from the pixel as it is.
+  for (int k = 0; k < 4; ++k)
+    if ((todo & (1 << k)) && c[k].stroke != stroke_) {
+      const std::uint8_t* p = px + 3 * k;
+      c[k] = {0xFFFF, 0, 0, {p[0], p[1], p[2]}, stroke_};
+    }
+  const __m128i c01 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
+  const __m128i c23 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 2));
+  const __m128i a01 = _mm_shuffle_epi32(c01, _MM_SHUFFLE(3, 1, 2, 0));
+  const __m128i a23 = _mm_shuffle_epi32(c23, _MM_SHUFFLE(3, 1, 2, 0));
+  const __m128i known = _mm_unpacklo_epi64(a01, a23), rest = _mm_unpackhi_epi64(a01, a23);
+  // The records: nearest, largest cover and opacity (unsigned minimum of words: a - (a -sat b)).
+  const __m128i nearest = _mm_sub_epi16(known, _mm_subs_epu16(known, v));
+  const __m128i low = _mm_set1_epi32(0xFFFF);
+  const __m128i merged = _mm_or_si128(_mm_and_si128(nearest, low), _mm_andnot_si128(low, _mm_max_epu8(known, v)));
+  const __m128i record = _mm_or_si128(_mm_and_si128(lanes, merged), _mm_andnot_si128(lanes, known));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(c), _mm_unpacklo_epi32(record, rest));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(c + 2), _mm_unpackhi_epi32(record, rest));
+
+  const __m128i byte = _mm_set1_epi32(0xFF);
+  const __m128 opacity = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(record, 24)), _mm_set1_ps(1.0f / 255));
+  __m128 a = _mm_mul_ps(_mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(record, 16), byte)), _mm_set1_ps(1.0f / 255)),
+                        opacity);
+  const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1);
+  auto smoothStep = [&](float from, float inverseWidth, __m128 t) {
+    t = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(t, _mm_set1_ps(from)), _mm_set1_ps(inverseWidth)), zero), one);
+    return _mm_mul_ps(_mm_mul_ps(t, t), _mm_sub_ps(_mm_set1_ps(3), _mm_add_ps(t, t)));
+  };
+  __m128 g = zero;
+  if constexpr (Textured(kMedium)) {
+    for (int k = 0; k < 4; ++k)
+      if ((todo & (1 << k)) && grain[k] < 0) grain[k] = Grain(x + k, y);
+    g = _mm_loadu_ps(grain);
+  }
+  const __m128 nearness = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(record, low)), _mm_set1_ps(1.0f / 16384));
+  alignas(16) std::int32_t w[4], target[3][4];
+  const __m128 full = _mm_set1_ps(65536);
+  if constexpr (kMedium == Medium::Watercolour) {
+    a = _mm_mul_ps(a, _mm_mul_ps(_mm_add_ps(_mm_set1_ps(0.26f), _mm_mul_ps(_mm_set1_ps(0.34f), smoothStep(0.68f, 1 / 0.32f, nearness))),
+                                 _mm_add_ps(_mm_set1_ps(0.88f), _mm_mul_ps(_mm_set1_ps(0.24f), g))));
+    a = _mm_min_ps(_mm_max_ps(a, zero), one);
+    // Pigment over pigment: the colours multiply, as washes do.
+    for (int k = 0; k < 3; ++k) {
+      const __m128 wash = _mm_set1_ps((255 - ink_[k]) * (65536.0f / 255));
+      _mm_store_si128(reinterpret_cast<__m128i*>(target[k]),
+                      _mm_cvttps_epi32(_mm_sub_ps(_mm_set1_ps(65536.5f), _mm_mul_ps(a, wash))));
+    }
+    for (int k = 0; k < 4; ++k)
+      if (todo & (1 << k)) {
+        std::uint8_t* p = px + 3 * k;
+        const std::uint8_t* o = c[k].orig;
+        for (int i = 0; i < 3; ++i) p[i] = static_cast<std::uint8_t>((o[i] * target[i][k] + 32768) >> 16);
+      }
+    return;
+  } else {
+    if constexpr (kMedium == Medium::WaterInk) {
+      // Ink soaks into the paper: a softer, slightly lighter rim around a dense core.
+      a = _mm_mul_ps(a, _mm_sub_ps(_mm_set1_ps(0.95f), _mm_mul_ps(_mm_set1_ps(0.3f), smoothStep(0.55f, 1 / 0.55f, nearness))));
+    } else if constexpr (kMedium == Medium::ColoredPencil) {
+      const float gc = static_cast<float>(1 + st_.contrast);
+      a = _mm_mul_ps(a, _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_set1_ps(0.5f), _mm_mul_ps(_mm_sub_ps(g, _mm_set1_ps(0.42f)),
+                                                                                       _mm_set1_ps(2.2f * gc))),
+                                              zero),
+                                   one));
+    } else if constexpr (kMedium == Medium::Crayon) {
+      const float gc = static_cast<float>(1 + st_.contrast);
+      const float waxFrom = 0.40f - 0.06f * gc, waxInverse = 1 / std::max(0.10f + 0.12f * gc, 1e-6f);
+      a = _mm_mul_ps(a, _mm_mul_ps(_mm_set1_ps(0.96f),
+                                   smoothStep(waxFrom, waxInverse, _mm_add_ps(g, _mm_mul_ps(_mm_set1_ps(0.2f), opacity)))));
+    }
+    for (int k = 0; k < 3; ++k) {
+      __m128 t = _mm_set1_ps(static_cast<float>(ink_[k]));
+      if constexpr (kMedium == Medium::Crayon)  // waxy sheen
+        t = _mm_min_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(t, _mm_add_ps(_mm_set1_ps(0.92f), _mm_mul_ps(_mm_set1_ps(0.16f), g))),
+                                             _mm_mul_ps(_mm_set1_ps(14), g)),
+                                  _mm_set1_ps(0.5f)),
+                       _mm_set1_ps(255));
+      _mm_store_si128(reinterpret_cast<__m128i*>(target[k]), _mm_cvttps_epi32(t));
+    }
+    // With a within 0..1 the sums stay within the bytes' range.
+    _mm_store_si128(reinterpret_cast<__m128i*>(w),
+                    _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_min_ps(_mm_max_ps(a, zero), one), full), _mm_set1_ps(0.5f))));
+    for (int k = 0; k < 4; ++k)
+      if (todo & (1 << k)) {
+        std::uint8_t* p = px + 3 * k;
+        const std::uint8_t* o = c[k].orig;
+        const int o0 = o[0], o1 = o[1], o2 = o[2], wk = w[k];
+        p[0] = static_cast<std::uint8_t>((o0 * 65536 + (target[0][k] - o0) * wk + 32768) >> 16);
+        p[1] = static_cast<std::uint8_t>((o1 * 65536 + (target[1][k] - o1) * wk + 32768) >> 16);
+        p[2] = static_cast<std::uint8_t>((o2 * 65536 + (target[2][k] - o2) * wk + 32768) >> 16);
+      }
   }
 }
 
