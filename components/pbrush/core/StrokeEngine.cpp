@@ -79,45 +79,6 @@ class RowNoise {
     const double u = Smooth(x - fx);
     return (a_ + (b_ - a_) * u) * (1 - v_) + (c_ + (d_ - c_) * u) * v_;
   }
-  // 1 - amount + 2 amount noise at x0, x0 + 1, ... (count of them, and up to three more)
-  // into out: each cell's corners blended for the row once, then its pixels four at a time.
-  void Fill(double x0, int count, float amount, float* out) const {
-    const double inv = 1 / scale_;
-    const float invF = static_cast<float>(inv), x0F = static_cast<float>(x0);
-    const __m128 steps = _mm_set_ps(3, 2, 1, 0), zero = _mm_setzero_ps(), one = _mm_set1_ps(1);
-    const __m128 three = _mm_set1_ps(3), two = _mm_set1_ps(2);
-    double right = 0;
-    int i = 0, rightCell = 0;
-    bool haveRight = false;
-    while (i < count) {
-      const double fx = std::floor((x0 + i) * inv);
-      const int ix = static_cast<int>(fx);
-      // The pixels of this cell: i up to (not with) end.
-      int end = static_cast<int>(std::ceil((fx + 1) * scale_ - x0));
-      while (end > i + 1 && (x0 + end - 1) * inv >= fx + 1) --end;
-      while (end < count && (x0 + end) * inv < fx + 1) ++end;
-      end = std::clamp(end, i + 1, count);
-      const double left = haveRight && rightCell == ix ? right : Corner(ix);
-      right = Corner(ix + 1);
-      rightCell = ix + 1;
-      haveRight = true;
-      const float lo = 1 - amount + 2 * amount * static_cast<float>(left);
-      const float hi = 1 - amount + 2 * amount * static_cast<float>(right);
-      const __m128 base = _mm_set1_ps(lo), rise = _mm_set1_ps(hi - lo), cell = _mm_set1_ps(static_cast<float>(fx));
-      // Lanes past the cell are written again by the next one (or lie in the row's spare).
-      for (int k = i; k < end; k += 4) {
-        const __m128 x = _mm_add_ps(_mm_set1_ps(x0F + static_cast<float>(k)), steps);
-        const __m128 u = _mm_min_ps(_mm_max_ps(_mm_sub_ps(_mm_mul_ps(x, _mm_set1_ps(invF)), cell), zero), one);
-        const __m128 smooth = _mm_mul_ps(_mm_mul_ps(u, u), _mm_sub_ps(three, _mm_mul_ps(two, u)));
-        _mm_storeu_ps(out + k, _mm_add_ps(base, _mm_mul_ps(rise, smooth)));
-      }
-      i = end;
-    }
-  }
-
- private:
-  // The lattice values at column ix of the row's two lattice rows, blended for the row.
-  double Corner(int ix) const { return Rand01(ix, iy_, seed_) * (1 - v_) + Rand01(ix, iy_ + 1, seed_) * v_; }
 
  private:
   double scale_;
@@ -582,6 +543,20 @@ void StrokeEngine::AddCapsule(const Surface& s, const Point& a, const Point& b, 
 
 void StrokeEngine::InkCapsules(const Surface& s) {
   const Rect box = capsuleBox_;
+  if (Bleed(st_) > 0 && !box.Empty()) {
+    // The lattice of the wandering edge's noise under the pieces (and a little beyond, for
+    // the rounding of single precision in the rows).
+    const double inv = 1 / bleedScale_;
+    latticeX_ = static_cast<int>(std::floor((box.left + 0.5) * inv)) - 2;
+    latticeY_ = static_cast<int>(std::floor((box.top + 0.5) * inv)) - 1;
+    latticeW_ = static_cast<int>(std::floor((box.right - 0.5) * inv)) + 6 - latticeX_;
+    const int rows = static_cast<int>(std::floor((box.bottom - 0.5) * inv)) + 3 - latticeY_;
+    lattice_.resize(static_cast<std::size_t>(latticeW_) * rows);
+    for (int j = 0; j < rows; ++j)
+      for (int i = 0; i < latticeW_; ++i)
+        lattice_[static_cast<std::size_t>(j) * latticeW_ + i] =
+            static_cast<float>(Rand01(latticeX_ + i, latticeY_ + j, st_.seed + 5));
+  }
   for (int y = box.top; y < box.bottom; ++y) {
     int from = box.right, to = box.left - 1;
     for (const Capsule& c : capsules_) {
@@ -597,6 +572,39 @@ void StrokeEngine::InkCapsules(const Surface& s) {
   capsuleBox_ = {};
 }
 
+// The water media's wandering edge along row y, from pixel `from` (count of them, and up to
+// three more): 1 - amount + 2 amount value noise, features bleedScale_ apart. The row's two
+// lattice rows are blended once; then four pixels at a time step between their cell's sides.
+void StrokeEngine::BleedRow(int y, int from, int count, float amount, float* out) {
+  const double inv = 1 / bleedScale_;
+  const double fy = (y + 0.5) * inv, iy = std::floor(fy);
+  const float v = static_cast<float>(Smooth(fy - iy));
+  const float* top = lattice_.data() + static_cast<std::size_t>(static_cast<int>(iy) - latticeY_) * latticeW_;
+  const float* bottom = top + latticeW_;
+  const int first = static_cast<int>(std::floor((from + 0.5) * inv)) - 1;
+  const int last = static_cast<int>(std::floor((from + count - 0.5) * inv)) + 4;
+  if (rowSides_.size() < static_cast<std::size_t>(last - first + 1)) rowSides_.resize(last - first + 1);
+  float* side = rowSides_.data();
+  for (int ix = first; ix <= last; ++ix) {
+    const int i = ix - latticeX_;
+    side[ix - first] = 1 - amount + 2 * amount * (top[i] * (1 - v) + bottom[i] * v);
+  }
+  const __m128 steps = _mm_set_ps(3, 2, 1, 0), zero = _mm_setzero_ps(), one = _mm_set1_ps(1);
+  const __m128 invF = _mm_set1_ps(static_cast<float>(inv));
+  const __m128i base = _mm_set1_epi32(first);
+  alignas(16) std::int32_t cell[4];
+  for (int k = 0; k < count; k += 4) {
+    const __m128 x = _mm_mul_ps(_mm_add_ps(_mm_set1_ps(static_cast<float>(from + k) + 0.5f), steps), invF);
+    const __m128i whole = _mm_cvttps_epi32(x);  // x > 0: its floor
+    const __m128 u = _mm_min_ps(_mm_max_ps(_mm_sub_ps(x, _mm_cvtepi32_ps(whole)), zero), one);
+    _mm_store_si128(reinterpret_cast<__m128i*>(cell), _mm_sub_epi32(whole, base));
+    const __m128 left = _mm_set_ps(side[cell[3]], side[cell[2]], side[cell[1]], side[cell[0]]);
+    const __m128 right = _mm_set_ps(side[cell[3] + 1], side[cell[2] + 1], side[cell[1] + 1], side[cell[0] + 1]);
+    const __m128 smooth = _mm_mul_ps(_mm_mul_ps(u, u), _mm_sub_ps(_mm_set1_ps(3), _mm_add_ps(u, u)));
+    _mm_storeu_ps(out + k, _mm_add_ps(left, _mm_mul_ps(_mm_sub_ps(right, left), smooth)));
+  }
+}
+
 // One row of the waiting pieces: first, four pixels at a time, how near each pixel came to
 // any of them and how far they cover it; then each pixel's record, and its colour where
 // the record changed.
@@ -608,7 +616,7 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
   // part of the width apart); dry ones are ragged at the scale of the paper's tooth.
   const float bleed = static_cast<float>(Bleed(st_)), ragged = static_cast<float>(Ragged(st_));
   if (bleed > 0) {
-    RowNoise(y + 0.5, bleedScale_, st_.seed + 5).Fill(from + 0.5, count, bleed, factor);
+    BleedRow(y, from, count, bleed, factor);
   } else {
     std::fill_n(factor, count, 1.0f);
   }

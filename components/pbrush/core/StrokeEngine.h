@@ -124,6 +124,7 @@ class StrokeEngine {
   bool NearPart(const Surface& s, Capsule& c);
   void MulRagged(int y, int from, int to, float ragged, float* factor);
   void InkRow(const Surface& s, int y, int from, int to, const Rect& box);
+  void BleedRow(int y, int from, int count, float amount, float* out);
   template <Medium kMedium>
   void InkRecords(const Surface& s, int y, int from, int to);
   template <Medium kMedium>
@@ -167,7 +168,10 @@ class StrokeEngine {
   std::vector<Capsule> capsules_;
   Rect capsuleBox_;
   double bleedScale_ = 0;
-  std::vector<float> rowFactor_, rowCover_, rowN_;
+  std::vector<float> rowFactor_, rowCover_, rowN_, rowSides_;
+  // The water media's noise lattice under the waiting pieces, from (latticeX_, latticeY_).
+  std::vector<float> lattice_;
+  int latticeX_ = 0, latticeY_ = 0, latticeW_ = 0;
   std::vector<std::uint32_t> rowPacked_;
   std::vector<float> spray_;  // the airbrush's falloff along a dab's columns
 };
