@@ -38,6 +38,13 @@ inline std::uint32_t Hash(int x, int y, std::uint32_t seed) {
   return h;
 }
 
+// Four products of 32-bit lanes, their low halves (SSE2 multiplies two at a time).
+inline __m128i MulLo(__m128i a, __m128i b) {
+  const __m128i even = _mm_mul_epu32(a, b);
+  const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(b, 32));
+  return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)), _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
+}
+
 inline double Rand01(int x, int y, std::uint32_t seed) { return (Hash(x, y, seed) & 0xFFFFFF) / 16777216.0; }
 
 inline double Smooth(double t) { return t * t * (3 - 2 * t); }
@@ -214,18 +221,38 @@ float StrokeEngine::Grain(int x, int y) const {
 
 // ---- oil paint: opaque, dragged, with bristle streaks; it builds up on the pixels ----
 
-void StrokeEngine::OilPixel(const Surface& s, int x, int y, float cover, float side, float opacity) {
-  std::uint8_t* px = s.Px(x, y);
-  // Each bristle leaves its own shade along the stroke; the outer ones leave gaps.
-  const float at = (side + 1) * (kShades / 2);
-  const int j = std::min(static_cast<int>(at), kShades - 1);
-  const float shade = shades_[j] + (shades_[j + 1] - shades_[j]) * (at - j);
-  if (std::fabs(side) > 0.72f && LatticeNoise(gaps_, (side + 1) * 23.0) < 0.4) cover *= 0.25f;
-  // a within 0..1 keeps the colour within the bytes' range.
-  const float a = cover * opacity;
-  for (int i = 0; i < 3; ++i) {
-    const float paint = std::min(255.0f, static_cast<float>(load_[i]) * shade);
-    px[i] = static_cast<std::uint8_t>(px[i] + (paint - px[i]) * a + 0.5f);
+// Paints `count` pixels of a row from px: each one's cover (negative: none) and where across
+// the brush it lies (-1 .. 1), four at a time. Each bristle leaves its own shade along the
+// stroke; the outer ones leave gaps.
+void StrokeEngine::OilRow(std::uint8_t* px, int count, const float* cover, const float* side, float opacity) {
+  const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1), half = _mm_set1_ps(kShades / 2);
+  const float load[3] = {static_cast<float>(load_[0]), static_cast<float>(load_[1]), static_cast<float>(load_[2])};
+  alignas(16) float shade[4], a[4];
+  alignas(16) std::int32_t j[4];
+  for (int i = 0; i < count; i += 4) {
+    const __m128 c = _mm_loadu_ps(cover + i);
+    const int covered = _mm_movemask_ps(_mm_cmpge_ps(c, zero)) & (count - i >= 4 ? 15 : (1 << (count - i)) - 1);
+    if (!covered) continue;
+    const __m128 sv = _mm_loadu_ps(side + i);
+    const __m128 at = _mm_mul_ps(_mm_add_ps(sv, one), half);
+    const __m128i whole = _mm_min_epi16(_mm_cvttps_epi32(at), _mm_set1_epi32(kShades - 1));  // 0 .. kShades - 1
+    _mm_store_si128(reinterpret_cast<__m128i*>(j), whole);
+    const __m128 lo = _mm_set_ps(shades_[j[3]], shades_[j[2]], shades_[j[1]], shades_[j[0]]);
+    const __m128 hi = _mm_set_ps(shades_[j[3] + 1], shades_[j[2] + 1], shades_[j[1] + 1], shades_[j[0] + 1]);
+    _mm_store_ps(shade, _mm_add_ps(lo, _mm_mul_ps(_mm_sub_ps(hi, lo), _mm_sub_ps(at, _mm_cvtepi32_ps(whole)))));
+    _mm_store_ps(a, _mm_mul_ps(_mm_max_ps(c, zero), _mm_set1_ps(opacity)));
+    for (int k = 0; k < 4; ++k) {
+      if (!(covered & (1 << k))) continue;
+      const float sk = side[i + k];
+      float ak = a[k];
+      if (std::fabs(sk) > 0.72f && LatticeNoise(gaps_, (sk + 1) * 23.0) < 0.4) ak *= 0.25f;
+      // ak within 0..1 keeps the colour within the bytes' range.
+      std::uint8_t* p = px + 3 * (i + k);
+      for (int ch = 0; ch < 3; ++ch) {
+        const float paint = std::min(255.0f, load[ch] * shade[k]);
+        p[ch] = static_cast<std::uint8_t>(p[ch] + (paint - p[ch]) * ak + 0.5f);
+      }
+    }
   }
 }
 
@@ -264,7 +291,7 @@ void StrokeEngine::SprayDab(const Surface& s, double cx, double cy, double radiu
   const std::uint32_t mist = st_.seed + 11 + events_ * 7919u;
   // The mist's density falls off as a Gaussian, which is a column's factor times a row's.
   const double k = -1 / (2 * sigma * sigma);
-  spray_.resize(static_cast<std::size_t>(x1 - x0 + 1));
+  spray_.resize(static_cast<std::size_t>(x1 - x0 + 1) + 3);  // and a spare for the last four
   for (int x = x0; x <= x1; ++x) {
     const double dx = x + 0.5 - cx;
     spray_[x - x0] = static_cast<float>(std::exp(dx * dx * k));
@@ -279,15 +306,33 @@ void StrokeEngine::SprayDab(const Surface& s, double cx, double cy, double radiu
     const int to = std::min(x1, static_cast<int>(std::floor(cx + half - 0.5)));
     const float rowAmount = static_cast<float>(std::max(amount, 0.0) * std::exp(dy * dy * k) * op);
     std::uint8_t* line = s.Row(y);
-    for (int x = from; x <= to; ++x) {
-      const float r = (Hash(x, y, mist) & 0xFFFFFF) * (1.0f / 16777216);
-      float a = rowAmount * spray_[x - x0] * (speckled ? (r > 0.82f ? 4.5f : 0.05f) : 0.45f + 1.1f * r);
-      const int w = static_cast<int>(std::min(a, 1.0f) * 65536 + 0.5f);
-      std::uint8_t* px = line + 3 * x;
-      const int p0 = px[0], p1 = px[1], p2 = px[2];
-      px[0] = static_cast<std::uint8_t>((p0 * 65536 + (ink[0] - p0) * w + 32768) >> 16);
-      px[1] = static_cast<std::uint8_t>((p1 * 65536 + (ink[1] - p1) * w + 32768) >> 16);
-      px[2] = static_cast<std::uint8_t>((p2 * 65536 + (ink[2] - p2) * w + 32768) >> 16);
+    // Four pixels at a time: each one's share of the mist (its own random droplet size) ...
+    const __m128i rowHash = _mm_set1_epi32(static_cast<int>(mist * 0x9E3779B1u ^ static_cast<std::uint32_t>(y) * 0xC2B2AE3Du));
+    const __m128 amountV = _mm_set1_ps(rowAmount), one = _mm_set1_ps(1);
+    alignas(16) std::int32_t w[4];
+    for (int x = from; x <= to; x += 4) {
+      const __m128i xs = _mm_add_epi32(_mm_set1_epi32(x), _mm_set_epi32(3, 2, 1, 0));
+      __m128i h = _mm_xor_si128(rowHash, MulLo(xs, _mm_set1_epi32(static_cast<int>(0x85EBCA77u))));
+      h = _mm_xor_si128(h, _mm_srli_epi32(h, 15));
+      h = MulLo(h, _mm_set1_epi32(0x2C1B3C6D));
+      h = _mm_xor_si128(h, _mm_srli_epi32(h, 12));
+      h = MulLo(h, _mm_set1_epi32(0x297A2D39));
+      h = _mm_xor_si128(h, _mm_srli_epi32(h, 15));
+      const __m128 r = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(h, _mm_set1_epi32(0xFFFFFF))), _mm_set1_ps(1.0f / 16777216));
+      const __m128 size =
+          speckled ? _mm_or_ps(_mm_and_ps(_mm_cmpgt_ps(r, _mm_set1_ps(0.82f)), _mm_set1_ps(4.5f)),
+                               _mm_andnot_ps(_mm_cmpgt_ps(r, _mm_set1_ps(0.82f)), _mm_set1_ps(0.05f)))
+                   : _mm_add_ps(_mm_set1_ps(0.45f), _mm_mul_ps(_mm_set1_ps(1.1f), r));
+      const __m128 a = _mm_min_ps(_mm_mul_ps(_mm_mul_ps(amountV, _mm_loadu_ps(spray_.data() + (x - x0))), size), one);
+      _mm_store_si128(reinterpret_cast<__m128i*>(w), _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(a, _mm_set1_ps(65536)), _mm_set1_ps(0.5f))));
+      // ... then its bytes.
+      for (int k = 0; k < 4 && x + k <= to; ++k) {
+        std::uint8_t* px = line + 3 * (x + k);
+        const int p0 = px[0], p1 = px[1], p2 = px[2], wk = w[k];
+        px[0] = static_cast<std::uint8_t>((p0 * 65536 + (ink[0] - p0) * wk + 32768) >> 16);
+        px[1] = static_cast<std::uint8_t>((p1 * 65536 + (ink[1] - p1) * wk + 32768) >> 16);
+        px[2] = static_cast<std::uint8_t>((p2 * 65536 + (ink[2] - p2) * wk + 32768) >> 16);
+      }
     }
   }
   dirty.Unite({x0, y0, x1 + 1, y1 + 1});
@@ -480,8 +525,7 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
       _mm_storeu_ps(coverOut + i, _mm_or_ps(_mm_and_ps(covered, _mm_min_ps(u, one)), _mm_andnot_ps(covered, none)));
       _mm_storeu_ps(sideOut + i, _mm_min_ps(_mm_max_ps(side, none), one));
     }
-    for (int i = 0; i < count; ++i)
-      if (coverOut[i] >= 0) OilPixel(s, from + i, y, coverOut[i], sideOut[i], opacity);
+    OilRow(s.Row(y) + 3 * from, count, coverOut, sideOut, opacity);
   }
 }
 
@@ -507,13 +551,25 @@ bool StrokeEngine::NearPart(const Surface& s, Capsule& c) {
 // edge.
 void StrokeEngine::MulRagged(int y, int from, int to, float ragged, float* factor) {
   if (ragged <= 0) return;
+  const __m128 base = _mm_set1_ps(1 - ragged), scale = _mm_set1_ps(2 * ragged), zero = _mm_setzero_ps();
   for (int x = from; x <= to;) {
     float* noise = RaggedOf(TileAt(x, y)) + ((y & kTileMask) << kTileShift);
-    for (const int end = std::min(to, x | kTileMask); x <= end; ++x) {
-      float& v = noise[x & kTileMask];
-      if (v < 0) v = static_cast<float>(ValueNoise(x + 0.5, y + 0.5, 1.7, st_.seed + 6));
-      factor[x - from] *= 1 - ragged + 2 * ragged * v;
+    const int end = std::min(to, x | kTileMask);
+    auto one = [&](int at) {
+      float& v = noise[at & kTileMask];
+      if (v < 0) v = static_cast<float>(ValueNoise(at + 0.5, y + 0.5, 1.7, st_.seed + 6));
+      return v;
+    };
+    for (; x + 3 <= end; x += 4) {  // four at a time where all four are known
+      __m128 v = _mm_loadu_ps(noise + (x & kTileMask));
+      if (_mm_movemask_ps(_mm_cmplt_ps(v, zero))) {
+        for (int k = 0; k < 4; ++k) one(x + k);
+        v = _mm_loadu_ps(noise + (x & kTileMask));
+      }
+      float* f = factor + (x - from);
+      _mm_storeu_ps(f, _mm_mul_ps(_mm_loadu_ps(f), _mm_add_ps(base, _mm_mul_ps(scale, v))));
     }
+    for (; x <= end; ++x) factor[x - from] *= (1 - ragged) + 2 * ragged * one(x);
   }
 }
 

@@ -129,7 +129,7 @@ class StrokeEngine {
   void InkRecords(const Surface& s, int y, int from, int to);
   template <Medium kMedium>
   void PaintFour(std::uint8_t* px, Cell* c, const std::uint32_t* packed, int todo, float* grain, int x, int y);
-  void OilPixel(const Surface& s, int x, int y, float cover, float side, float opacity);
+  void OilRow(std::uint8_t* px, int count, const float* cover, const float* side, float opacity);
   void SprayDab(const Surface& s, double cx, double cy, double radius, double amount, Rect& dirty);
   float Grain(int x, int y) const;
   static double Bleed(const Settings& st);
