@@ -394,6 +394,13 @@ StrokeEngine::Capsule::Capsule(double ax, double ay, double abx, double aby, dou
   }
   invNy = ny != 0 ? 1 / ny : 0;
   invAby = aby != 0 && len > 0 ? 1 / aby : 0;
+  // A short piece lies within a circle round its middle, whose rows are quicker to find:
+  // the spans grow by at most half the piece on either side.
+  if (len <= reach) {
+    round = reach + len / 2;
+    midX = ax + abx / 2;
+    midY = ay + aby / 2;
+  }
 }
 
 // Narrows [from, to] to the pixels of the row whose centres (y = py) may lie within `reach`
@@ -401,6 +408,14 @@ StrokeEngine::Capsule::Capsule(double ax, double ay, double abx, double aby, dou
 // so on a row it is one interval: the hull of where the row crosses the two end circles and
 // the band between them (a + t (abx, aby) + s (nx, ny), 0 <= t <= 1, -1 <= s <= 1).
 bool StrokeEngine::Capsule::RowSpan(double py, int& from, int& to) const {
+  if (round > 0) {
+    const double dy = py - midY;
+    if (std::fabs(dy) > round) return false;
+    const double half = std::sqrt(round * round - dy * dy);
+    from = std::max(from, static_cast<int>(std::floor(midX - half - 1.5)));
+    to = std::min(to, static_cast<int>(std::ceil(midX + half + 0.5)));
+    return from <= to;
+  }
   double lo = HUGE_VAL, hi = -HUGE_VAL;
   auto take = [&](double x) {
     lo = std::min(lo, x);
@@ -752,9 +767,6 @@ void StrokeEngine::InkRecords(const Surface& s, int y, int from, int to) {
   const float gc = static_cast<float>(1 + st_.contrast);
   // Crayon: where wax takes, by grain (the contrast narrows or widens the step).
   const float waxFrom = 0.40f - 0.06f * gc, waxInverse = 1 / std::max(0.10f + 0.12f * gc, 1e-6f);
-  // Watercolour: how much of each of the paper's channels the pigment takes, in 1/65536.
-  const float wash[3] = {(255 - ink_[0]) * (65536.0f / 255), (255 - ink_[1]) * (65536.0f / 255),
-                         (255 - ink_[2]) * (65536.0f / 255)};
   std::uint8_t* line = s.Row(y);
   float* grain = nullptr;
   auto paint = [&](int x, std::uint32_t v, Cell& c) {
@@ -792,13 +804,11 @@ void StrokeEngine::InkRecords(const Surface& s, int y, int from, int to) {
       for (int& t : target) t = std::min(255, static_cast<int>(t * (0.92f + 0.16f * g) + 14 * g + 0.5f));  // waxy sheen
     } else if constexpr (kMedium == Medium::Watercolour) {
       a *= (0.26f + 0.34f * SmoothStep(0.68f, 1 / 0.32f, c.n * (1.0f / 16384), 0)) * (0.88f + 0.24f * g);
-      a = std::clamp(a, 0.0f, 1.0f);
       // Pigment over pigment: the colours multiply, as washes do.
       for (int k = 0; k < 3; ++k) {
-        const int m = static_cast<int>(65536.5f - a * wash[k]);
-        px[k] = static_cast<std::uint8_t>((c.orig[k] * m + 32768) >> 16);
+        const int x = c.orig[k] * target[k] + 128;
+        target[k] = (x + (x >> 8)) >> 8;
       }
-      return;
     } else if constexpr (kMedium == Medium::Eraser) {
       if (texture && (st_.tileTexture || (x < st_.texture->width && y < st_.texture->height))) {
         const Surface& t = *st_.texture;
@@ -806,12 +816,8 @@ void StrokeEngine::InkRecords(const Surface& s, int y, int from, int to) {
         for (int k = 0; k < 3; ++k) target[k] = tp[k];
       }
     }
-    // With a within 0..1 the sum stays within the bytes' range.
-    const int w = static_cast<int>(std::clamp(a, 0.0f, 1.0f) * 65536 + 0.5f);
-    const int o0 = c.orig[0], o1 = c.orig[1], o2 = c.orig[2];
-    px[0] = static_cast<std::uint8_t>((o0 * 65536 + (target[0] - o0) * w + 32768) >> 16);
-    px[1] = static_cast<std::uint8_t>((o1 * 65536 + (target[1] - o1) * w + 32768) >> 16);
-    px[2] = static_cast<std::uint8_t>((o2 * 65536 + (target[2] - o2) * w + 32768) >> 16);
+    const int w = static_cast<int>(std::clamp(a, 0.0f, 1.0f) * 16384 + 0.5f);
+    for (int k = 0; k < 3; ++k) px[k] = static_cast<std::uint8_t>((c.orig[k] * (16384 - w) + target[k] * w + 8192) >> 14);
   };
   const __m128i ones = _mm_set1_epi32(-1), mark = _mm_set1_epi32(stroke_);
   // Bytes of the record's first half that say something new: cover and opacity, and for the
@@ -842,7 +848,9 @@ void StrokeEngine::InkRecords(const Surface& s, int y, int from, int to) {
           if (todo & (1 << k)) paint(x + k, packed[x + k - from], c[k]);
         continue;
       }
-      PaintFour<kMedium>(line + 3 * x, c, packed + (x - from), todo, grain ? grain + (x & kTileMask) : nullptr, x, y);
+      const int fresh = todo & ~_mm_movemask_ps(_mm_castsi128_ps(same));
+      PaintFour<kMedium>(line + 3 * x, c, packed + (x - from), todo, fresh, grain ? grain + (x & kTileMask) : nullptr, x,
+                         y);
     }
     for (; x <= end; ++x)
       if (packed[x - from] != ~0u) paint(x, packed[x - from], cells[x & kTileMask]);
@@ -853,17 +861,18 @@ void StrokeEngine::InkRecords(const Surface& s, int y, int from, int to) {
 // values v (packed as the records' first halves) in the lanes of the bit mask `todo`. The
 // media without paper or texture: their colour is the record's and the pixel's grain alone.
 template <Medium kMedium>
-void StrokeEngine::PaintFour(std::uint8_t* px, Cell* c, const std::uint32_t* packed, int todo, float* grain, int x,
-                             int y) {
+void StrokeEngine::PaintFour(std::uint8_t* px, Cell* c, const std::uint32_t* packed, int todo, int fresh, float* grain,
+                             int x, int y) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed));
   const __m128i bits = _mm_set_epi32(8, 4, 2, 1);
   const __m128i lanes = _mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32(todo), bits), bits);
   // First touches in this stroke: the record starts from the pixel as it is.
-  for (int k = 0; k < 4; ++k)
-    if ((todo & (1 << k)) && c[k].stroke != stroke_) {
-      const std::uint8_t* p = px + 3 * k;
-      c[k] = {0xFFFF, 0, 0, {p[0], p[1], p[2]}, stroke_};
-    }
+  if (fresh)
+    for (int k = 0; k < 4; ++k)
+      if (fresh & (1 << k)) {
+        const std::uint8_t* p = px + 3 * k;
+        c[k] = {0xFFFF, 0, 0, {p[0], p[1], p[2]}, stroke_};
+      }
   const __m128i c01 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
   const __m128i c23 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 2));
   const __m128i a01 = _mm_shuffle_epi32(c01, _MM_SHUFFLE(3, 1, 2, 0));
@@ -893,25 +902,35 @@ void StrokeEngine::PaintFour(std::uint8_t* px, Cell* c, const std::uint32_t* pac
     g = _mm_loadu_ps(grain);
   }
   const __m128 nearness = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(record, low)), _mm_set1_ps(1.0f / 16384));
-  alignas(16) std::int32_t w[4], target[3][4];
-  const __m128 full = _mm_set1_ps(65536);
+  // Per pixel and channel, as 16-bit lanes of two vectors (pixels 0 and 1, 2 and 3; the
+  // fourth lane of each pixel is spare): the colour before the stroke, and what to mix in.
+  const __m128i zeroI = _mm_setzero_si128();
+  const __m128i orig01 = _mm_unpacklo_epi8(rest, zeroI), orig23 = _mm_unpackhi_epi8(rest, zeroI);
+  auto words = [&](__m128i c0, __m128i c1, __m128i c2, __m128i& lo, __m128i& hi) {  // 32-bit lanes, 0..65535
+    const __m128i ab = _mm_unpacklo_epi32(c0, c1), cd = _mm_unpacklo_epi32(c2, zeroI);
+    const __m128i ef = _mm_unpackhi_epi32(c0, c1), gh = _mm_unpackhi_epi32(c2, zeroI);
+    auto narrow = [](__m128i p, __m128i q) {  // low words of four dwords each, in order
+      p = _mm_shufflelo_epi16(_mm_shufflehi_epi16(p, _MM_SHUFFLE(3, 3, 2, 0)), _MM_SHUFFLE(3, 3, 2, 0));
+      q = _mm_shufflelo_epi16(_mm_shufflehi_epi16(q, _MM_SHUFFLE(3, 3, 2, 0)), _MM_SHUFFLE(3, 3, 2, 0));
+      return _mm_unpacklo_epi64(_mm_shuffle_epi32(p, _MM_SHUFFLE(3, 3, 2, 0)), _mm_shuffle_epi32(q, _MM_SHUFFLE(3, 3, 2, 0)));
+    };
+    lo = narrow(_mm_unpacklo_epi64(ab, cd), _mm_unpackhi_epi64(ab, cd));
+    hi = narrow(_mm_unpacklo_epi64(ef, gh), _mm_unpackhi_epi64(ef, gh));
+  };
+  __m128i target01, target23;
   if constexpr (kMedium == Medium::Watercolour) {
     a = _mm_mul_ps(a, _mm_mul_ps(_mm_add_ps(_mm_set1_ps(0.26f), _mm_mul_ps(_mm_set1_ps(0.34f), smoothStep(0.68f, 1 / 0.32f, nearness))),
                                  _mm_add_ps(_mm_set1_ps(0.88f), _mm_mul_ps(_mm_set1_ps(0.24f), g))));
-    a = _mm_min_ps(_mm_max_ps(a, zero), one);
-    // Pigment over pigment: the colours multiply, as washes do.
-    for (int k = 0; k < 3; ++k) {
-      const __m128 wash = _mm_set1_ps((255 - ink_[k]) * (65536.0f / 255));
-      _mm_store_si128(reinterpret_cast<__m128i*>(target[k]),
-                      _mm_cvttps_epi32(_mm_sub_ps(_mm_set1_ps(65536.5f), _mm_mul_ps(a, wash))));
-    }
-    for (int k = 0; k < 4; ++k)
-      if (todo & (1 << k)) {
-        std::uint8_t* p = px + 3 * k;
-        const std::uint8_t* o = c[k].orig;
-        for (int i = 0; i < 3; ++i) p[i] = static_cast<std::uint8_t>((o[i] * target[i][k] + 32768) >> 16);
-      }
-    return;
+    // Pigment over pigment: the colours multiply, as washes do (the paper's colour times the
+    // pigment's, rounded, is what the wash tends to).
+    const __m128i ink = _mm_set_epi16(0, static_cast<short>(ink_[2]), static_cast<short>(ink_[1]), static_cast<short>(ink_[0]),
+                                      0, static_cast<short>(ink_[2]), static_cast<short>(ink_[1]), static_cast<short>(ink_[0]));
+    auto over255 = [](__m128i x) {  // x / 255, rounded, for x <= 65025
+      x = _mm_add_epi16(x, _mm_set1_epi16(128));
+      return _mm_srli_epi16(_mm_add_epi16(x, _mm_srli_epi16(x, 8)), 8);
+    };
+    target01 = over255(_mm_mullo_epi16(orig01, ink));
+    target23 = over255(_mm_mullo_epi16(orig23, ink));
   } else {
     if constexpr (kMedium == Medium::WaterInk) {
       // Ink soaks into the paper: a softer, slightly lighter rim around a dense core.
@@ -928,28 +947,44 @@ void StrokeEngine::PaintFour(std::uint8_t* px, Cell* c, const std::uint32_t* pac
       a = _mm_mul_ps(a, _mm_mul_ps(_mm_set1_ps(0.96f),
                                    smoothStep(waxFrom, waxInverse, _mm_add_ps(g, _mm_mul_ps(_mm_set1_ps(0.2f), opacity)))));
     }
-    for (int k = 0; k < 3; ++k) {
-      __m128 t = _mm_set1_ps(static_cast<float>(ink_[k]));
-      if constexpr (kMedium == Medium::Crayon)  // waxy sheen
-        t = _mm_min_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(t, _mm_add_ps(_mm_set1_ps(0.92f), _mm_mul_ps(_mm_set1_ps(0.16f), g))),
-                                             _mm_mul_ps(_mm_set1_ps(14), g)),
-                                  _mm_set1_ps(0.5f)),
-                       _mm_set1_ps(255));
-      _mm_store_si128(reinterpret_cast<__m128i*>(target[k]), _mm_cvttps_epi32(t));
-    }
-    // With a within 0..1 the sums stay within the bytes' range.
-    _mm_store_si128(reinterpret_cast<__m128i*>(w),
-                    _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_min_ps(_mm_max_ps(a, zero), one), full), _mm_set1_ps(0.5f))));
-    for (int k = 0; k < 4; ++k)
-      if (todo & (1 << k)) {
-        std::uint8_t* p = px + 3 * k;
-        const std::uint8_t* o = c[k].orig;
-        const int o0 = o[0], o1 = o[1], o2 = o[2], wk = w[k];
-        p[0] = static_cast<std::uint8_t>((o0 * 65536 + (target[0][k] - o0) * wk + 32768) >> 16);
-        p[1] = static_cast<std::uint8_t>((o1 * 65536 + (target[1][k] - o1) * wk + 32768) >> 16);
-        p[2] = static_cast<std::uint8_t>((o2 * 65536 + (target[2][k] - o2) * wk + 32768) >> 16);
+    if constexpr (kMedium == Medium::Crayon) {  // a waxy sheen
+      __m128i t[3];
+      for (int k = 0; k < 3; ++k) {
+        const __m128 ink = _mm_set1_ps(static_cast<float>(ink_[k]));
+        t[k] = _mm_cvttps_epi32(_mm_min_ps(
+            _mm_add_ps(_mm_add_ps(_mm_mul_ps(ink, _mm_add_ps(_mm_set1_ps(0.92f), _mm_mul_ps(_mm_set1_ps(0.16f), g))),
+                                  _mm_mul_ps(_mm_set1_ps(14), g)),
+                       _mm_set1_ps(0.5f)),
+            _mm_set1_ps(255)));
       }
+      words(t[0], t[1], t[2], target01, target23);
+    } else {
+      target01 = target23 = _mm_set_epi16(0, static_cast<short>(ink_[2]), static_cast<short>(ink_[1]),
+                                          static_cast<short>(ink_[0]), 0, static_cast<short>(ink_[2]),
+                                          static_cast<short>(ink_[1]), static_cast<short>(ink_[0]));
+    }
   }
+  // The mix: (before (16384 - w) + target w + 8192) / 16384 for a weight w of 0..16384 (a
+  // pair of products a lane, so that both ends are exact).
+  const __m128i w = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_min_ps(_mm_max_ps(a, zero), one), _mm_set1_ps(16384)),
+                                                _mm_set1_ps(0.5f)));
+  const __m128i pair = _mm_or_si128(_mm_slli_epi32(w, 16), _mm_sub_epi32(_mm_set1_epi32(16384), w));
+  const __m128i half = _mm_set1_epi32(8192);
+  auto mix = [&](__m128i before, int lane) {  // before: (before, target) pairs of one pixel
+    const __m128i weights = lane == 0   ? _mm_shuffle_epi32(pair, _MM_SHUFFLE(0, 0, 0, 0))
+                            : lane == 1 ? _mm_shuffle_epi32(pair, _MM_SHUFFLE(1, 1, 1, 1))
+                            : lane == 2 ? _mm_shuffle_epi32(pair, _MM_SHUFFLE(2, 2, 2, 2))
+                                        : _mm_shuffle_epi32(pair, _MM_SHUFFLE(3, 3, 3, 3));
+    return _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(before, weights), half), 14);
+  };
+  const __m128i out01 = _mm_packs_epi32(mix(_mm_unpacklo_epi16(orig01, target01), 0),
+                                        mix(_mm_unpackhi_epi16(orig01, target01), 1));
+  const __m128i out23 = _mm_packs_epi32(mix(_mm_unpacklo_epi16(orig23, target23), 2),
+                                        mix(_mm_unpackhi_epi16(orig23, target23), 3));
+  alignas(16) std::uint8_t bytes[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(bytes), _mm_packus_epi16(out01, out23));
+  for (int k = 0; k < 4; ++k)
+    if (todo & (1 << k)) std::memcpy(px + 3 * k, bytes + 4 * k, 3);
 }
 
 // ---- a segment: a smooth curve from a to b, cut into capsules ----

@@ -113,6 +113,7 @@ class StrokeEngine {
     int top, bottom;   // the rows it may reach
     double nx = 0, ny = 0;  // the normal, `reach` long (0 for a dab)
     double invNy = 0, invAby = 0;  // their inverses where the row spans need them
+    double round = 0, midX = 0, midY = 0;  // a circle holding a short piece (round > 0)
     Capsule(double ax, double ay, double abx, double aby, double r0, double r1, double reach, float opacity = 0,
             int top = 0, int bottom = 0);
     bool RowSpan(double py, int& from, int& to) const;
@@ -128,7 +129,7 @@ class StrokeEngine {
   template <Medium kMedium>
   void InkRecords(const Surface& s, int y, int from, int to);
   template <Medium kMedium>
-  void PaintFour(std::uint8_t* px, Cell* c, const std::uint32_t* packed, int todo, float* grain, int x, int y);
+  void PaintFour(std::uint8_t* px, Cell* c, const std::uint32_t* packed, int todo, int fresh, float* grain, int x, int y);
   void OilRow(std::uint8_t* px, int count, const float* cover, const float* side, float opacity);
   void SprayDab(const Surface& s, double cx, double cy, double radius, double amount, Rect& dirty);
   float Grain(int x, int y) const;
