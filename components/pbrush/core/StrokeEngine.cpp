@@ -147,9 +147,11 @@ struct StrokeEngine::Cell {
 struct StrokeEngine::Tile {
   static_assert(sizeof(Cell) == 8, "the row loop reads four records as two vectors");
   Cell cells[kTileSize * kTileSize];
-  std::unique_ptr<float[]> grain, ragged;
+  std::unique_ptr<float[]> grain, ragged, bleed;
+  std::unique_ptr<std::uint8_t[]> bleedSteps;
   GrainKey grainKey;
   std::uint32_t raggedSeed = 0;
+  std::uint32_t bleedSeed = 0;
 };
 
 StrokeEngine::StrokeEngine() = default;
@@ -173,6 +175,26 @@ float* StrokeEngine::GrainOf(Tile& t) {
     t.grainKey = grainKey_;
   }
   return t.grain.get();
+}
+
+void StrokeEngine::SetBleed(int step) {
+  bleedStep_ = step;
+  bleedScale_ = 2.5 * std::exp2((step - 1) / 4.0);
+}
+
+// The water media's noise kept in a tile, and the scale step each pixel's value is for (0:
+// none yet).
+float* StrokeEngine::BleedOf(Tile& t, std::uint8_t*& steps) {
+  if (!t.bleed || t.bleedSeed != st_.seed) {
+    if (!t.bleed) {
+      t.bleed = std::make_unique<float[]>(kTileSize * kTileSize);
+      t.bleedSteps = std::make_unique<std::uint8_t[]>(kTileSize * kTileSize);
+    }
+    std::fill_n(t.bleedSteps.get(), kTileSize * kTileSize, 0);
+    t.bleedSeed = st_.seed;
+  }
+  steps = t.bleedSteps.get();
+  return t.bleed.get();
 }
 
 float* StrokeEngine::RaggedOf(Tile& t) {
@@ -368,6 +390,15 @@ double StrokeEngine::Bleed(const Settings& st) {
 
 double StrokeEngine::Ragged(const Settings& st) {
   return st.medium == Medium::Crayon ? 0.1 : st.medium == Medium::OilPaint ? 0.06 : 0;
+}
+
+// How far apart the features of the water media's wandering edge lie for a radius: a good
+// part of the width, in steps of a quarter of an octave from 2.5 pixels (step 1 is 2.5), so
+// that the noise a pixel keeps stays good while the pressure changes a little.
+int StrokeEngine::BleedStep(double radius) {
+  const double scale = 0.45 * radius;
+  if (!(scale > 2.5)) return 1;
+  return 1 + static_cast<int>(std::min(200.0, std::round(std::log2(scale / 2.5) * 4)));
 }
 
 // Antialiasing width; ink soaking into the paper leaves a softer edge.
@@ -614,20 +645,7 @@ void StrokeEngine::AddCapsule(const Surface& s, const Point& a, const Point& b, 
 
 void StrokeEngine::InkCapsules(const Surface& s) {
   const Rect box = capsuleBox_;
-  if (Bleed(st_) > 0 && !box.Empty()) {
-    // The lattice of the wandering edge's noise under the pieces (and a little beyond, for
-    // the rounding of single precision in the rows).
-    const double inv = 1 / bleedScale_;
-    latticeX_ = static_cast<int>(std::floor((box.left + 0.5) * inv)) - 2;
-    latticeY_ = static_cast<int>(std::floor((box.top + 0.5) * inv)) - 1;
-    latticeW_ = static_cast<int>(std::floor((box.right - 0.5) * inv)) + 6 - latticeX_;
-    const int rows = static_cast<int>(std::floor((box.bottom - 0.5) * inv)) + 3 - latticeY_;
-    lattice_.resize(static_cast<std::size_t>(latticeW_) * rows);
-    for (int j = 0; j < rows; ++j)
-      for (int i = 0; i < latticeW_; ++i)
-        lattice_[static_cast<std::size_t>(j) * latticeW_ + i] =
-            static_cast<float>(Rand01(latticeX_ + i, latticeY_ + j, st_.seed + 5));
-  }
+  lattice_.clear();  // made when a row needs it
   for (int y = box.top; y < box.bottom; ++y) {
     int from = box.right, to = box.left - 1;
     for (const Capsule& c : capsules_) {
@@ -643,10 +661,26 @@ void StrokeEngine::InkCapsules(const Surface& s) {
   capsuleBox_ = {};
 }
 
+// The lattice of the wandering edge's noise under the box (and a little beyond, for the
+// rounding of single precision in the rows).
+void StrokeEngine::MakeLattice(const Rect& box) {
+  const double inv = 1 / bleedScale_;
+  latticeX_ = static_cast<int>(std::floor((box.left + 0.5) * inv)) - 2;
+  latticeY_ = static_cast<int>(std::floor((box.top + 0.5) * inv)) - 1;
+  latticeW_ = static_cast<int>(std::floor((box.right - 0.5) * inv)) + 6 - latticeX_;
+  const int rows = static_cast<int>(std::floor((box.bottom - 0.5) * inv)) + 3 - latticeY_;
+  lattice_.resize(static_cast<std::size_t>(latticeW_) * rows);
+  for (int j = 0; j < rows; ++j)
+    for (int i = 0; i < latticeW_; ++i)
+      lattice_[static_cast<std::size_t>(j) * latticeW_ + i] =
+          static_cast<float>(Rand01(latticeX_ + i, latticeY_ + j, st_.seed + 5));
+}
+
 // The water media's wandering edge along row y, from pixel `from` (count of them, and up to
-// three more): 1 - amount + 2 amount value noise, features bleedScale_ apart. The row's two
-// lattice rows are blended once; then four pixels at a time step between their cell's sides.
-void StrokeEngine::BleedRow(int y, int from, int count, float amount, float* out) {
+// three more): value noise, features bleedScale_ apart. The row's two lattice rows are
+// blended once; then four pixels at a time step between their cell's sides. A pixel's value
+// depends on the pixel alone, not on where the run starts.
+void StrokeEngine::BleedRow(int y, int from, int count, float* out) {
   const double inv = 1 / bleedScale_;
   const double fy = (y + 0.5) * inv, iy = std::floor(fy);
   const float v = static_cast<float>(Smooth(fy - iy));
@@ -658,7 +692,7 @@ void StrokeEngine::BleedRow(int y, int from, int count, float amount, float* out
   float* side = rowSides_.data();
   for (int ix = first; ix <= last; ++ix) {
     const int i = ix - latticeX_;
-    side[ix - first] = 1 - amount + 2 * amount * (top[i] * (1 - v) + bottom[i] * v);
+    side[ix - first] = top[i] * (1 - v) + bottom[i] * v;
   }
   const __m128 steps = _mm_set_ps(3, 2, 1, 0), zero = _mm_setzero_ps(), one = _mm_set1_ps(1);
   const __m128 invF = _mm_set1_ps(static_cast<float>(inv));
@@ -687,7 +721,27 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
   // part of the width apart); dry ones are ragged at the scale of the paper's tooth.
   const float bleed = static_cast<float>(Bleed(st_)), ragged = static_cast<float>(Ragged(st_));
   if (bleed > 0) {
-    BleedRow(y, from, count, bleed, factor);
+    // Kept in the tiles while the scale stays: a stroke passes a pixel many times.
+    for (int x = from; x <= to;) {
+      std::uint8_t* steps = nullptr;
+      const int at = ((y & kTileMask) << kTileShift) + (x & kTileMask);
+      float* noise = BleedOf(TileAt(x, y), steps) + at;
+      steps += at;
+      const int n = std::min(to, x | kTileMask) - x + 1;
+      const auto step = static_cast<std::uint8_t>(bleedStep_);
+      if (std::any_of(steps, steps + n, [step](std::uint8_t v) { return v != step; })) {
+        int lo = 0, hi = n - 1;  // the run not yet known (usually where the stroke moved on)
+        while (steps[lo] == step) ++lo;
+        while (steps[hi] == step) --hi;
+        std::fill(steps + lo, steps + hi + 1, step);
+        if (lattice_.empty()) MakeLattice(box);
+        BleedRow(y, x + lo, hi - lo + 1, rowNoise_.data());
+        std::copy_n(rowNoise_.data(), hi - lo + 1, noise + lo);
+      }
+      float* f = factor + (x - from);
+      for (int i = 0; i < n; ++i) f[i] = (1 - bleed) + 2 * bleed * noise[i];
+      x += n;
+    }
   } else {
     std::fill_n(factor, count, 1.0f);
   }
@@ -1019,7 +1073,7 @@ Rect StrokeEngine::Segment(const Surface& s, const Point& a, const Point& b, dou
     const double stray = 4.0 / 27 * std::hypot(m0x - cx, m0y - cy);
     pieces = std::min(pieces, std::max(1, static_cast<int>(std::ceil(std::sqrt(stray / 0.1)))));
   }
-  bleedScale_ = std::max(2.5, 0.45 * std::max(Radius(a.pressure), Radius(b.pressure)));
+  SetBleed(BleedStep(std::max(Radius(a.pressure), Radius(b.pressure))));
   Point prev = a;
   for (int i = 1; i <= pieces; ++i) {
     const double t = static_cast<double>(i) / pieces, t2 = t * t, t3 = t2 * t;
@@ -1083,7 +1137,7 @@ Rect StrokeEngine::Begin(const Surface& s, int x4, int y4, int pressure, const S
   if (st_.medium == Medium::Airbrush) {
     SprayDab(s, last_.x, last_.y, Radius(last_.pressure), 0.06 * st_.sprayDensity, dirty);
   } else {
-    bleedScale_ = std::max(2.5, 0.45 * Radius(last_.pressure));
+    SetBleed(BleedStep(Radius(last_.pressure)));
     Piece(s, last_, last_, dirty);
     InkCapsules(s);
   }

@@ -125,7 +125,8 @@ class StrokeEngine {
   bool NearPart(const Surface& s, Capsule& c);
   void MulRagged(int y, int from, int to, float ragged, float* factor);
   void InkRow(const Surface& s, int y, int from, int to, const Rect& box);
-  void BleedRow(int y, int from, int count, float amount, float* out);
+  void BleedRow(int y, int from, int count, float* out);
+  void MakeLattice(const Rect& box);
   template <Medium kMedium>
   void InkRecords(const Surface& s, int y, int from, int to);
   template <Medium kMedium>
@@ -135,6 +136,8 @@ class StrokeEngine {
   float Grain(int x, int y) const;
   static double Bleed(const Settings& st);
   static double EdgeWidth(const Settings& st);
+  static int BleedStep(double radius);
+  void SetBleed(int step);
   static double Ragged(const Settings& st);
   static void ClipToBounds(const Surface& s, double ax, double ay, double dx, double dy, double len, double margin,
                            double& from, double& to);
@@ -144,6 +147,7 @@ class StrokeEngine {
   [[gnu::noinline]] Tile& MakeTile(std::unique_ptr<Tile>& slot);
   float* GrainOf(Tile& t);
   float* RaggedOf(Tile& t);
+  float* BleedOf(Tile& t, std::uint8_t*& steps);
   double SampleUnder(const Surface& s, double cx, double cy, double r, double bgr[3]) const;
 
   Settings st_;
@@ -168,8 +172,10 @@ class StrokeEngine {
   // The pieces of a call waiting to be painted together, and the rows' working buffers.
   std::vector<Capsule> capsules_;
   Rect capsuleBox_;
-  double bleedScale_ = 0;
+  double bleedScale_ = 2.5;  // of the water media's wandering edge, in pixels
+  int bleedStep_ = 1;        // its step (see BleedStep)
   std::vector<float> rowFactor_, rowCover_, rowN_, rowSides_;
+  std::vector<float> rowNoise_ = std::vector<float>(64 + 4);  // one tile's run of a row, and a spare
   // The water media's noise lattice under the waiting pieces, from (latticeX_, latticeY_).
   std::vector<float> lattice_;
   int latticeX_ = 0, latticeY_ = 0, latticeW_ = 0;
