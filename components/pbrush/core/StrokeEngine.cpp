@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <type_traits>
 
 namespace zpb {
 
@@ -43,6 +44,33 @@ inline __m128i MulLo(__m128i a, __m128i b) {
   const __m128i even = _mm_mul_epu32(a, b);
   const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(b, 32));
   return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)), _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
+}
+
+// Four pixels' twelve bytes at p, each byte v made v + (target - v) a + 1/2 (truncated), a
+// byte's target and weight being the lanes of t and a: bytes 0-3, 4-7 and 8-11. Reads and
+// writes the twelve bytes alone.
+inline void Blend12(std::uint8_t* p, const __m128 t[3], const __m128 a[3]) {
+  std::int32_t last;
+  std::memcpy(&last, p + 8, 4);
+  const __m128i bytes = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_cvtsi32_si128(last));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i words0 = _mm_unpacklo_epi8(bytes, zero), words1 = _mm_unpackhi_epi8(bytes, zero);
+  const __m128 v[3] = {_mm_cvtepi32_ps(_mm_unpacklo_epi16(words0, zero)), _mm_cvtepi32_ps(_mm_unpackhi_epi16(words0, zero)),
+                       _mm_cvtepi32_ps(_mm_unpacklo_epi16(words1, zero))};
+  __m128i out[3];
+  for (int i = 0; i < 3; ++i)
+    out[i] = _mm_cvttps_epi32(_mm_add_ps(_mm_add_ps(v[i], _mm_mul_ps(_mm_sub_ps(t[i], v[i]), a[i])), _mm_set1_ps(0.5f)));
+  const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(out[0], out[1]), _mm_packs_epi32(out[2], zero));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(p), packed);
+  last = _mm_cvtsi128_si32(_mm_srli_si128(packed, 8));
+  std::memcpy(p + 8, &last, 4);
+}
+
+// A value per pixel (lanes 0-3) spread over its three bytes: bytes 0-3, 4-7, 8-11.
+inline void PerByte(__m128 v, __m128 out[3]) {
+  out[0] = _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 0, 0, 0));
+  out[1] = _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 2, 1, 1));
+  out[2] = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 3, 3, 2));
 }
 
 inline double Rand01(int x, int y, std::uint32_t seed) { return (Hash(x, y, seed) & 0xFFFFFF) / 16777216.0; }
@@ -249,6 +277,9 @@ float StrokeEngine::Grain(int x, int y) const {
 void StrokeEngine::OilRow(std::uint8_t* px, int count, const float* cover, const float* side, float opacity) {
   const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1), half = _mm_set1_ps(kShades / 2);
   const float load[3] = {static_cast<float>(load_[0]), static_cast<float>(load_[1]), static_cast<float>(load_[2])};
+  // The brush's colour byte by byte over four pixels.
+  const __m128 loads[3] = {_mm_set_ps(load[0], load[2], load[1], load[0]), _mm_set_ps(load[1], load[0], load[2], load[1]),
+                           _mm_set_ps(load[2], load[1], load[0], load[2])};
   alignas(16) float shade[4], a[4];
   alignas(16) std::int32_t j[4];
   for (int i = 0; i < count; i += 4) {
@@ -263,16 +294,24 @@ void StrokeEngine::OilRow(std::uint8_t* px, int count, const float* cover, const
     const __m128 hi = _mm_set_ps(shades_[j[3] + 1], shades_[j[2] + 1], shades_[j[1] + 1], shades_[j[0] + 1]);
     _mm_store_ps(shade, _mm_add_ps(lo, _mm_mul_ps(_mm_sub_ps(hi, lo), _mm_sub_ps(at, _mm_cvtepi32_ps(whole)))));
     _mm_store_ps(a, _mm_mul_ps(_mm_max_ps(c, zero), _mm_set1_ps(opacity)));
+    // The outer bristles leave gaps.
+    if (const int outer = covered & _mm_movemask_ps(_mm_cmpgt_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), sv), _mm_set1_ps(0.72f))))
+      for (int k = 0; k < 4; ++k)
+        if ((outer & (1 << k)) && LatticeNoise(gaps_, (side[i + k] + 1) * 23.0) < 0.4) a[k] *= 0.25f;
+    if (count - i >= 4) {  // a within 0..1 keeps the colour within the bytes' range
+      __m128 t[3], w[3];
+      PerByte(_mm_load_ps(shade), t);
+      PerByte(_mm_load_ps(a), w);  // 0 where the piece does not reach
+      for (int b = 0; b < 3; ++b) t[b] = _mm_min_ps(_mm_mul_ps(loads[b], t[b]), _mm_set1_ps(255));
+      Blend12(px + 3 * i, t, w);
+      continue;
+    }
     for (int k = 0; k < 4; ++k) {
       if (!(covered & (1 << k))) continue;
-      const float sk = side[i + k];
-      float ak = a[k];
-      if (std::fabs(sk) > 0.72f && LatticeNoise(gaps_, (sk + 1) * 23.0) < 0.4) ak *= 0.25f;
-      // ak within 0..1 keeps the colour within the bytes' range.
       std::uint8_t* p = px + 3 * (i + k);
       for (int ch = 0; ch < 3; ++ch) {
         const float paint = std::min(255.0f, load[ch] * shade[k]);
-        p[ch] = static_cast<std::uint8_t>(p[ch] + (paint - p[ch]) * ak + 0.5f);
+        p[ch] = static_cast<std::uint8_t>(p[ch] + (paint - p[ch]) * a[k] + 0.5f);
       }
     }
   }
@@ -319,6 +358,9 @@ void StrokeEngine::SprayDab(const Surface& s, double cx, double cy, double radiu
     spray_[x - x0] = static_cast<float>(std::exp(dx * dx * k));
   }
   const bool speckled = st_.speckled;
+  const float inkF[3] = {static_cast<float>(ink[0]), static_cast<float>(ink[1]), static_cast<float>(ink[2])};
+  const __m128 inks[3] = {_mm_set_ps(inkF[0], inkF[2], inkF[1], inkF[0]), _mm_set_ps(inkF[1], inkF[0], inkF[2], inkF[1]),
+                          _mm_set_ps(inkF[2], inkF[1], inkF[0], inkF[2])};
   for (int y = y0; y <= y1; ++y) {
     const double dy = y + 0.5 - cy;
     if (dy * dy > reach * reach) continue;
@@ -331,7 +373,7 @@ void StrokeEngine::SprayDab(const Surface& s, double cx, double cy, double radiu
     // Four pixels at a time: each one's share of the mist (its own random droplet size) ...
     const __m128i rowHash = _mm_set1_epi32(static_cast<int>(mist * 0x9E3779B1u ^ static_cast<std::uint32_t>(y) * 0xC2B2AE3Du));
     const __m128 amountV = _mm_set1_ps(rowAmount), one = _mm_set1_ps(1);
-    alignas(16) std::int32_t w[4];
+    alignas(16) float w[4];
     for (int x = from; x <= to; x += 4) {
       const __m128i xs = _mm_add_epi32(_mm_set1_epi32(x), _mm_set_epi32(3, 2, 1, 0));
       __m128i h = _mm_xor_si128(rowHash, MulLo(xs, _mm_set1_epi32(static_cast<int>(0x85EBCA77u))));
@@ -346,14 +388,17 @@ void StrokeEngine::SprayDab(const Surface& s, double cx, double cy, double radiu
                                _mm_andnot_ps(_mm_cmpgt_ps(r, _mm_set1_ps(0.82f)), _mm_set1_ps(0.05f)))
                    : _mm_add_ps(_mm_set1_ps(0.45f), _mm_mul_ps(_mm_set1_ps(1.1f), r));
       const __m128 a = _mm_min_ps(_mm_mul_ps(_mm_mul_ps(amountV, _mm_loadu_ps(spray_.data() + (x - x0))), size), one);
-      _mm_store_si128(reinterpret_cast<__m128i*>(w), _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(a, _mm_set1_ps(65536)), _mm_set1_ps(0.5f))));
       // ... then its bytes.
-      for (int k = 0; k < 4 && x + k <= to; ++k) {
+      if (x + 3 <= to) {
+        __m128 weights[3];
+        PerByte(a, weights);
+        Blend12(line + 3 * x, inks, weights);
+        continue;
+      }
+      _mm_store_ps(w, a);
+      for (int k = 0; x + k <= to; ++k) {
         std::uint8_t* px = line + 3 * (x + k);
-        const int p0 = px[0], p1 = px[1], p2 = px[2], wk = w[k];
-        px[0] = static_cast<std::uint8_t>((p0 * 65536 + (ink[0] - p0) * wk + 32768) >> 16);
-        px[1] = static_cast<std::uint8_t>((p1 * 65536 + (ink[1] - p1) * wk + 32768) >> 16);
-        px[2] = static_cast<std::uint8_t>((p2 * 65536 + (ink[2] - p2) * wk + 32768) >> 16);
+        for (int i = 0; i < 3; ++i) px[i] = static_cast<std::uint8_t>(px[i] + (ink[i] - px[i]) * w[k] + 0.5f);
       }
     }
   }
@@ -769,35 +814,44 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
   const __m128 invEdge = _mm_set1_ps(static_cast<float>(1 / EdgeWidth(st_)));
   const __m128 minR = _mm_set1_ps(0.25f), farN = _mm_set1_ps(1e9f);
   const float x0 = static_cast<float>(from - box.left) + 0.5f;
-  for (int i = 0; i < padded; i += 4) {
-    const __m128 px = _mm_add_ps(_mm_set1_ps(x0 + i), _mm_set_ps(3, 2, 1, 0));
-    const __m128 f = _mm_loadu_ps(factor + i);
-    __m128 bestCover = none, bestN = farN, bestOpacity = none;
-    for (int k = 0; k < n; ++k) {
-      const Row& c = rows[k];
-      const __m128 t = _mm_min_ps(_mm_max_ps(_mm_add_ps(c.tRow, _mm_mul_ps(px, c.tStep)), zero), one);
-      const __m128 dx = _mm_sub_ps(_mm_sub_ps(px, c.ax), _mm_mul_ps(c.abx, t));
-      const __m128 dy = _mm_sub_ps(c.dyRow, _mm_mul_ps(c.aby, t));
-      const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)));
-      const __m128 r = _mm_mul_ps(_mm_add_ps(c.r0, _mm_mul_ps(c.dr, t)), f);
-      const __m128 u = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(r, d), invEdge), half);
-      const __m128 covered = _mm_cmpgt_ps(u, zero);
-      const __m128 cover = _mm_min_ps(u, one);
-      const __m128 nearness = _mm_div_ps(d, _mm_max_ps(r, minR));
-      bestCover = _mm_max_ps(bestCover, _mm_or_ps(_mm_and_ps(covered, cover), _mm_andnot_ps(covered, none)));
-      bestN = _mm_min_ps(bestN, _mm_or_ps(_mm_and_ps(covered, nearness), _mm_andnot_ps(covered, farN)));
-      bestOpacity = _mm_max_ps(bestOpacity, _mm_or_ps(_mm_and_ps(covered, c.opacity), _mm_andnot_ps(covered, none)));
+  auto coverRow = [&](auto byNearness) {
+    for (int i = 0; i < padded; i += 4) {
+      const __m128 px = _mm_add_ps(_mm_set1_ps(x0 + i), _mm_set_ps(3, 2, 1, 0));
+      const __m128 f = _mm_loadu_ps(factor + i);
+      // (Nearness only for the media whose colour follows it; the others keep 0.)
+      __m128 bestCover = none, bestN = decltype(byNearness)::value ? farN : zero, bestOpacity = none;
+      for (int k = 0; k < n; ++k) {
+        const Row& c = rows[k];
+        const __m128 t = _mm_min_ps(_mm_max_ps(_mm_add_ps(c.tRow, _mm_mul_ps(px, c.tStep)), zero), one);
+        const __m128 dx = _mm_sub_ps(_mm_sub_ps(px, c.ax), _mm_mul_ps(c.abx, t));
+        const __m128 dy = _mm_sub_ps(c.dyRow, _mm_mul_ps(c.aby, t));
+        const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)));
+        const __m128 r = _mm_mul_ps(_mm_add_ps(c.r0, _mm_mul_ps(c.dr, t)), f);
+        const __m128 u = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(r, d), invEdge), half);
+        const __m128 covered = _mm_cmpgt_ps(u, zero);
+        const __m128 cover = _mm_min_ps(u, one);
+        bestCover = _mm_max_ps(bestCover, _mm_or_ps(_mm_and_ps(covered, cover), _mm_andnot_ps(covered, none)));
+        if constexpr (decltype(byNearness)::value) {
+          const __m128 nearness = _mm_div_ps(d, _mm_max_ps(r, minR));
+          bestN = _mm_min_ps(bestN, _mm_or_ps(_mm_and_ps(covered, nearness), _mm_andnot_ps(covered, farN)));
+        }
+        bestOpacity = _mm_max_ps(bestOpacity, _mm_or_ps(_mm_and_ps(covered, c.opacity), _mm_andnot_ps(covered, none)));
+      }
+      // As the record keeps them: nearness (1/16384), cover and opacity (1/255) in one word
+      // laid out as the record's first half; all ones where no piece covers the pixel (a
+      // covered pixel never has that: full cover means nearer than the radius).
+      const __m128i cq = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(bestCover, _mm_set1_ps(255)), half));
+      const __m128i nq = _mm_cvttps_epi32(_mm_min_ps(_mm_mul_ps(bestN, _mm_set1_ps(16384)), _mm_set1_ps(65535)));
+      const __m128i oq = _mm_cvttps_epi32(bestOpacity);
+      const __m128i word = _mm_or_si128(_mm_or_si128(nq, _mm_slli_epi32(cq, 16)), _mm_slli_epi32(oq, 24));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + i),
+                       _mm_or_si128(word, _mm_castps_si128(_mm_cmplt_ps(bestOpacity, zero))));
     }
-    // As the record keeps them: nearness (1/16384), cover and opacity (1/255) in one word
-    // laid out as the record's first half; all ones where no piece covers the pixel (a
-    // covered pixel never has that: full cover means nearer than the radius).
-    const __m128i cq = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(bestCover, _mm_set1_ps(255)), half));
-    const __m128i nq = _mm_cvttps_epi32(_mm_min_ps(_mm_mul_ps(bestN, _mm_set1_ps(16384)), _mm_set1_ps(65535)));
-    const __m128i oq = _mm_cvttps_epi32(bestOpacity);
-    const __m128i word = _mm_or_si128(_mm_or_si128(nq, _mm_slli_epi32(cq, 16)), _mm_slli_epi32(oq, 24));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + i),
-                     _mm_or_si128(word, _mm_castps_si128(_mm_cmplt_ps(bestOpacity, zero))));
-  }
+  };
+  if (st_.medium == Medium::WaterInk || st_.medium == Medium::Watercolour)
+    coverRow(std::true_type());
+  else
+    coverRow(std::false_type());
 
   switch (st_.medium) {
     case Medium::WaterInk: InkRecords<Medium::WaterInk>(s, y, from, to); break;
@@ -818,9 +872,7 @@ void StrokeEngine::InkRecords(const Surface& s, int y, int from, int to) {
   const std::uint32_t* packed = rowPacked_.data();
   const bool paper = st_.paper && st_.paper->data && kMedium != Medium::Eraser;
   const bool texture = kMedium == Medium::Eraser && st_.texture && st_.texture->data;
-  const float gc = static_cast<float>(1 + st_.contrast);
-  // Crayon: where wax takes, by grain (the contrast narrows or widens the step).
-  const float waxFrom = 0.40f - 0.06f * gc, waxInverse = 1 / std::max(0.10f + 0.12f * gc, 1e-6f);
+  const float gc = contrast_, waxFrom = waxFrom_, waxInverse = waxInverse_;
   std::uint8_t* line = s.Row(y);
   float* grain = nullptr;
   auto paint = [&](int x, std::uint32_t v, Cell& c) {
@@ -951,9 +1003,12 @@ void StrokeEngine::PaintFour(std::uint8_t* px, Cell* c, const std::uint32_t* pac
   };
   __m128 g = zero;
   if constexpr (Textured(kMedium)) {
-    for (int k = 0; k < 4; ++k)
-      if ((todo & (1 << k)) && grain[k] < 0) grain[k] = Grain(x + k, y);
     g = _mm_loadu_ps(grain);
+    if (const int unknown = _mm_movemask_ps(_mm_cmplt_ps(g, zero)) & todo) {
+      for (int k = 0; k < 4; ++k)
+        if (unknown & (1 << k)) grain[k] = Grain(x + k, y);
+      g = _mm_loadu_ps(grain);
+    }
   }
   const __m128 nearness = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(record, low)), _mm_set1_ps(1.0f / 16384));
   // Per pixel and channel, as 16-bit lanes of two vectors (pixels 0 and 1, 2 and 3; the
@@ -990,16 +1045,13 @@ void StrokeEngine::PaintFour(std::uint8_t* px, Cell* c, const std::uint32_t* pac
       // Ink soaks into the paper: a softer, slightly lighter rim around a dense core.
       a = _mm_mul_ps(a, _mm_sub_ps(_mm_set1_ps(0.95f), _mm_mul_ps(_mm_set1_ps(0.3f), smoothStep(0.55f, 1 / 0.55f, nearness))));
     } else if constexpr (kMedium == Medium::ColoredPencil) {
-      const float gc = static_cast<float>(1 + st_.contrast);
       a = _mm_mul_ps(a, _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_set1_ps(0.5f), _mm_mul_ps(_mm_sub_ps(g, _mm_set1_ps(0.42f)),
-                                                                                       _mm_set1_ps(2.2f * gc))),
+                                                                                       _mm_set1_ps(2.2f * contrast_))),
                                               zero),
                                    one));
     } else if constexpr (kMedium == Medium::Crayon) {
-      const float gc = static_cast<float>(1 + st_.contrast);
-      const float waxFrom = 0.40f - 0.06f * gc, waxInverse = 1 / std::max(0.10f + 0.12f * gc, 1e-6f);
       a = _mm_mul_ps(a, _mm_mul_ps(_mm_set1_ps(0.96f),
-                                   smoothStep(waxFrom, waxInverse, _mm_add_ps(g, _mm_mul_ps(_mm_set1_ps(0.2f), opacity)))));
+                                   smoothStep(waxFrom_, waxInverse_, _mm_add_ps(g, _mm_mul_ps(_mm_set1_ps(0.2f), opacity)))));
     }
     if constexpr (kMedium == Medium::Crayon) {  // a waxy sheen
       __m128i t[3];
@@ -1130,6 +1182,11 @@ Rect StrokeEngine::Begin(const Surface& s, int x4, int y4, int pressure, const S
       shades_[j] = static_cast<float>((0.78 + 0.4 * LatticeNoise(bristles_, (side + 1) * 9.5)) *
                                       (1 + 0.1 * SmoothStep(0.55, 0.95, -side) - 0.1 * SmoothStep(0.55, 0.95, side)));
     }
+  // The grain's contrast; crayon: where wax takes, by grain (the contrast narrows or widens
+  // the step).
+  contrast_ = static_cast<float>(1 + st_.contrast);
+  waxFrom_ = 0.40f - 0.06f * contrast_;
+  waxInverse_ = 1 / std::max(0.10f + 0.12f * contrast_, 1e-6f);
   grainKey_ = Textured(st_.medium) ? GrainKey{static_cast<int>(st_.medium), st_.seed, st_.grain} : GrainKey{};
   last_ = {x4 / 4.0, y4 / 4.0, static_cast<double>(pressure)};
   Rect dirty;

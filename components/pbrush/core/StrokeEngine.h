@@ -167,7 +167,8 @@ class StrokeEngine {
   int width_ = 0, height_ = 0;
   int tilesX_ = 0;
   std::uint8_t stroke_ = 0;   // marks the records the current stroke has made
-  GrainKey grainKey_;  // of the current stroke (none for the media without grain)
+  GrainKey grainKey_;
+  float contrast_ = 1, waxFrom_ = 0.34f, waxInverse_ = 1 / 0.22f;  // see Begin  // of the current stroke (none for the media without grain)
   std::vector<std::unique_ptr<Tile>> tiles_;
   // The pieces of a call waiting to be painted together, and the rows' working buffers.
   std::vector<Capsule> capsules_;
