@@ -295,9 +295,9 @@ void StrokeEngine::OilRow(std::uint8_t* px, int count, const float* cover, const
     _mm_store_ps(shade, _mm_add_ps(lo, _mm_mul_ps(_mm_sub_ps(hi, lo), _mm_sub_ps(at, _mm_cvtepi32_ps(whole)))));
     _mm_store_ps(a, _mm_mul_ps(_mm_max_ps(c, zero), _mm_set1_ps(opacity)));
     // The outer bristles leave gaps.
-    if (const int outer = covered & _mm_movemask_ps(_mm_cmpgt_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), sv), _mm_set1_ps(0.72f))))
-      for (int k = 0; k < 4; ++k)
-        if ((outer & (1 << k)) && LatticeNoise(gaps_, (side[i + k] + 1) * 23.0) < 0.4) a[k] *= 0.25f;
+    _mm_store_si128(reinterpret_cast<__m128i*>(j), _mm_cvttps_epi32(_mm_add_ps(at, _mm_set1_ps(0.5f))));
+    for (int k = 0; k < 4; ++k)
+      if (gapped_[j[k]]) a[k] *= 0.25f;
     if (count - i >= 4) {  // a within 0..1 keeps the colour within the bytes' range
       __m128 t[3], w[3];
       PerByte(_mm_load_ps(shade), t);
@@ -1125,7 +1125,10 @@ Rect StrokeEngine::Segment(const Surface& s, const Point& a, const Point& b, dou
     const double stray = 4.0 / 27 * std::hypot(m0x - cx, m0y - cy);
     pieces = std::min(pieces, std::max(1, static_cast<int>(std::ceil(std::sqrt(stray / 0.1)))));
   }
-  SetBleed(BleedStep(std::max(Radius(a.pressure), Radius(b.pressure))));
+  // The scale moves when the width has gone half an octave from it: each move makes the
+  // pixels work their noise out again.
+  if (const int step = BleedStep(std::max(Radius(a.pressure), Radius(b.pressure))); std::abs(step - bleedStep_) >= 2)
+    SetBleed(step);
   Point prev = a;
   for (int i = 1; i <= pieces; ++i) {
     const double t = static_cast<double>(i) / pieces, t2 = t * t, t3 = t2 * t;
@@ -1181,6 +1184,7 @@ Rect StrokeEngine::Begin(const Surface& s, int x4, int y4, int pressure, const S
       const double side = 2.0 * j / kShades - 1;
       shades_[j] = static_cast<float>((0.78 + 0.4 * LatticeNoise(bristles_, (side + 1) * 9.5)) *
                                       (1 + 0.1 * SmoothStep(0.55, 0.95, -side) - 0.1 * SmoothStep(0.55, 0.95, side)));
+      gapped_[j] = std::fabs(side) > 0.72 && LatticeNoise(gaps_, (side + 1) * 23) < 0.4;
     }
   // The grain's contrast; crayon: where wax takes, by grain (the contrast narrows or widens
   // the step).

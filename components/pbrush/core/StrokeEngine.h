@@ -15,6 +15,14 @@
 // function of those alone, so overlapping pieces of one stroke never darken it twice and
 // the edge stays antialiased and even, however the pieces fall. Oil paint and the airbrush
 // build up on the pixels instead (thick paint drags and picks up colour; spray accumulates).
+//
+// How it keeps up with a pen. The pieces of a call are painted together (for the ink-like
+// media the record makes that exact), row by row over the span they can reach, four pixels
+// at a time in single precision (SSE2); four records at a time are passed over where
+// nothing changes, and four changed pixels are mixed at once. Noise that depends on the
+// pixel and the settings alone (paper grain, a ragged or wandering edge) is worked out at a
+// pixel's first touch and kept in its tile for later calls and strokes. Results depend on
+// nothing but the inputs: a stroke drawn again comes out the same.
 #pragma once
 
 #include <cstddef>
@@ -162,6 +170,7 @@ class StrokeEngine {
   static constexpr int kShades = 2048;
   double bristles_[21] = {}, gaps_[48] = {};
   float shades_[kShades + 1] = {};
+  bool gapped_[kShades + 1] = {};  // and where an outer bristle leaves a gap
   std::uint32_t events_ = 0;
   double pendingSpray_ = 0;  // airbrush: path length not yet sprayed
   int width_ = 0, height_ = 0;
