@@ -1125,10 +1125,7 @@ Rect StrokeEngine::Segment(const Surface& s, const Point& a, const Point& b, dou
     const double stray = 4.0 / 27 * std::hypot(m0x - cx, m0y - cy);
     pieces = std::min(pieces, std::max(1, static_cast<int>(std::ceil(std::sqrt(stray / 0.1)))));
   }
-  // The scale moves when the width has gone half an octave from it: each move makes the
-  // pixels work their noise out again.
-  if (const int step = BleedStep(std::max(Radius(a.pressure), Radius(b.pressure))); std::abs(step - bleedStep_) >= 2)
-    SetBleed(step);
+  SetBleed(BleedStep(std::max(Radius(a.pressure), Radius(b.pressure))));
   Point prev = a;
   for (int i = 1; i <= pieces; ++i) {
     const double t = static_cast<double>(i) / pieces, t2 = t * t, t3 = t2 * t;
