@@ -292,20 +292,21 @@ void StrokeEngine::OilRow(std::uint8_t* px, int count, const float* cover, const
     _mm_store_si128(reinterpret_cast<__m128i*>(j), whole);
     const __m128 lo = _mm_set_ps(shades_[j[3]], shades_[j[2]], shades_[j[1]], shades_[j[0]]);
     const __m128 hi = _mm_set_ps(shades_[j[3] + 1], shades_[j[2] + 1], shades_[j[1] + 1], shades_[j[0] + 1]);
-    _mm_store_ps(shade, _mm_add_ps(lo, _mm_mul_ps(_mm_sub_ps(hi, lo), _mm_sub_ps(at, _mm_cvtepi32_ps(whole)))));
-    _mm_store_ps(a, _mm_mul_ps(_mm_max_ps(c, zero), _mm_set1_ps(opacity)));
+    const __m128 shadeV = _mm_add_ps(lo, _mm_mul_ps(_mm_sub_ps(hi, lo), _mm_sub_ps(at, _mm_cvtepi32_ps(whole))));
     // The outer bristles leave gaps.
     _mm_store_si128(reinterpret_cast<__m128i*>(j), _mm_cvttps_epi32(_mm_add_ps(at, _mm_set1_ps(0.5f))));
-    for (int k = 0; k < 4; ++k)
-      if (gapped_[j[k]]) a[k] *= 0.25f;
+    const __m128 gaps = _mm_set_ps(gapWeights_[j[3]], gapWeights_[j[2]], gapWeights_[j[1]], gapWeights_[j[0]]);
+    const __m128 aV = _mm_mul_ps(_mm_mul_ps(_mm_max_ps(c, zero), _mm_set1_ps(opacity)), gaps);
     if (count - i >= 4) {  // a within 0..1 keeps the colour within the bytes' range
       __m128 t[3], w[3];
-      PerByte(_mm_load_ps(shade), t);
-      PerByte(_mm_load_ps(a), w);  // 0 where the piece does not reach
+      PerByte(shadeV, t);
+      PerByte(aV, w);  // 0 where the piece does not reach
       for (int b = 0; b < 3; ++b) t[b] = _mm_min_ps(_mm_mul_ps(loads[b], t[b]), _mm_set1_ps(255));
       Blend12(px + 3 * i, t, w);
       continue;
     }
+    _mm_store_ps(shade, shadeV);
+    _mm_store_ps(a, aV);
     for (int k = 0; k < 4; ++k) {
       if (!(covered & (1 << k))) continue;
       std::uint8_t* p = px + 3 * (i + k);
@@ -562,8 +563,7 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
   const double k = std::min(1.0, len / std::max(r1, 1.0));
   const double pickup = 0.3 * wet, refill = 0.06 + 0.06 * (1 - wet);
   for (int i = 0; i < 3; ++i) load_[i] += ((under[i] - load_[i]) * pickup + (own[i] - load_[i]) * refill) * k;
-  const double edge = EdgeWidth(st_);
-  const double ragged = Ragged(st_);
+  const double edge = edge_, ragged = ragged_;
   const float opacity = static_cast<float>(Opacity(last_.pressure));
   const double reach = std::max(r0, r1) * (1 + ragged) + edge + 1;
   const int x0 = std::max(0, static_cast<int>(std::floor(std::min(ax, b.x) - reach)));
@@ -669,8 +669,7 @@ void StrokeEngine::MulRagged(int y, int from, int to, float ragged, float* facto
 void StrokeEngine::AddCapsule(const Surface& s, const Point& a, const Point& b, Rect& dirty) {
   double r0 = Radius(a.pressure), r1 = Radius(b.pressure);
   double ax = a.x, ay = a.y, abx = b.x - a.x, aby = b.y - a.y;
-  const double edge = EdgeWidth(st_);
-  const double bleed = Bleed(st_), ragged = Ragged(st_);
+  const double edge = edge_, bleed = bleed_, ragged = ragged_;
   const double reach = std::max(r0, r1) * (1 + bleed + ragged) + edge + 1;
   const int x0 = std::max(0, static_cast<int>(std::floor(std::min(ax, b.x) - reach)));
   const int x1 = std::min(s.width - 1, static_cast<int>(std::ceil(std::max(ax, b.x) + reach)));
@@ -691,6 +690,12 @@ void StrokeEngine::AddCapsule(const Surface& s, const Point& a, const Point& b, 
 void StrokeEngine::InkCapsules(const Surface& s) {
   const Rect box = capsuleBox_;
   lattice_.clear();  // made when a row needs it
+  for (Capsule& c : capsules_) {  // single precision, relative to the box's corner
+    const double len2 = c.abx * c.abx + c.aby * c.aby;
+    c.local = {static_cast<float>(c.ax - box.left), static_cast<float>(c.ay - box.top), static_cast<float>(c.abx),
+               static_cast<float>(c.aby), len2 > 0 ? static_cast<float>(1 / len2) : 0.0f, static_cast<float>(c.r0),
+               static_cast<float>(c.r1 - c.r0)};
+  }
   for (int y = box.top; y < box.bottom; ++y) {
     int from = box.right, to = box.left - 1;
     for (const Capsule& c : capsules_) {
@@ -764,7 +769,7 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
   std::uint32_t* packed = rowPacked_.data();
   // The radius's factor at each pixel: water-based media wander gently (features a good
   // part of the width apart); dry ones are ragged at the scale of the paper's tooth.
-  const float bleed = static_cast<float>(Bleed(st_)), ragged = static_cast<float>(Ragged(st_));
+  const float bleed = static_cast<float>(bleed_), ragged = static_cast<float>(ragged_);
   if (bleed > 0) {
     // Kept in the tiles while the scale stays: a stroke passes a pixel many times.
     for (int x = from; x <= to;) {
@@ -801,17 +806,13 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
   const float py = static_cast<float>(y + 0.5 - box.top);
   for (const Capsule& c : capsules_) {
     if (y < c.top || y > c.bottom) continue;
-    const float ax = static_cast<float>(c.ax - box.left), ay = static_cast<float>(c.ay - box.top);
-    const float abx = static_cast<float>(c.abx), aby = static_cast<float>(c.aby);
-    const double len2 = c.abx * c.abx + c.aby * c.aby;
-    const float inv = len2 > 0 ? static_cast<float>(1 / len2) : 0.0f;
-    rows[n++] = {_mm_set1_ps(ax), _mm_set1_ps(abx), _mm_set1_ps(aby), _mm_set1_ps(py - ay),
-                 _mm_set1_ps((py - ay) * aby * inv - ax * abx * inv), _mm_set1_ps(abx * inv),
-                 _mm_set1_ps(static_cast<float>(c.r0)), _mm_set1_ps(static_cast<float>(c.r1 - c.r0)),
-                 _mm_set1_ps(c.opacity)};
+    const Capsule::Local& l = c.local;
+    rows[n++] = {_mm_set1_ps(l.ax), _mm_set1_ps(l.abx), _mm_set1_ps(l.aby), _mm_set1_ps(py - l.ay),
+                 _mm_set1_ps((py - l.ay) * l.aby * l.inv - l.ax * l.abx * l.inv), _mm_set1_ps(l.abx * l.inv),
+                 _mm_set1_ps(l.r0), _mm_set1_ps(l.dr), _mm_set1_ps(c.opacity)};
   }
   const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1), half = _mm_set1_ps(0.5f), none = _mm_set1_ps(-1);
-  const __m128 invEdge = _mm_set1_ps(static_cast<float>(1 / EdgeWidth(st_)));
+  const __m128 invEdge = _mm_set1_ps(static_cast<float>(1 / edge_));
   const __m128 minR = _mm_set1_ps(0.25f), farN = _mm_set1_ps(1e9f);
   const float x0 = static_cast<float>(from - box.left) + 0.5f;
   auto coverRow = [&](auto byNearness) {
@@ -1181,8 +1182,11 @@ Rect StrokeEngine::Begin(const Surface& s, int x4, int y4, int pressure, const S
       const double side = 2.0 * j / kShades - 1;
       shades_[j] = static_cast<float>((0.78 + 0.4 * LatticeNoise(bristles_, (side + 1) * 9.5)) *
                                       (1 + 0.1 * SmoothStep(0.55, 0.95, -side) - 0.1 * SmoothStep(0.55, 0.95, side)));
-      gapped_[j] = std::fabs(side) > 0.72 && LatticeNoise(gaps_, (side + 1) * 23) < 0.4;
+      gapWeights_[j] = std::fabs(side) > 0.72 && LatticeNoise(gaps_, (side + 1) * 23) < 0.4 ? 0.25f : 1.0f;
     }
+  edge_ = EdgeWidth(st_);
+  bleed_ = Bleed(st_);
+  ragged_ = Ragged(st_);
   // The grain's contrast; crayon: where wax takes, by grain (the contrast narrows or widens
   // the step).
   contrast_ = static_cast<float>(1 + st_.contrast);

@@ -122,6 +122,9 @@ class StrokeEngine {
     double nx = 0, ny = 0;  // the normal, `reach` long (0 for a dab)
     double invNy = 0, invAby = 0;  // their inverses where the row spans need them
     double round = 0, midX = 0, midY = 0;  // a circle holding a short piece (round > 0)
+    struct Local {  // for the rows: single precision, relative to the waiting pieces' box
+      float ax, ay, abx, aby, inv, r0, dr;  // inv: 1 / the squared length, or 0
+    } local{};
     Capsule(double ax, double ay, double abx, double aby, double r0, double r1, double reach, float opacity = 0,
             int top = 0, int bottom = 0);
     bool RowSpan(double py, int& from, int& to) const;
@@ -170,14 +173,15 @@ class StrokeEngine {
   static constexpr int kShades = 2048;
   double bristles_[21] = {}, gaps_[48] = {};
   float shades_[kShades + 1] = {};
-  bool gapped_[kShades + 1] = {};  // and where an outer bristle leaves a gap
+  float gapWeights_[kShades + 1] = {};  // and where an outer bristle leaves a gap (0.25, else 1)
   std::uint32_t events_ = 0;
   double pendingSpray_ = 0;  // airbrush: path length not yet sprayed
   int width_ = 0, height_ = 0;
   int tilesX_ = 0;
   std::uint8_t stroke_ = 0;   // marks the records the current stroke has made
   GrainKey grainKey_;
-  float contrast_ = 1, waxFrom_ = 0.34f, waxInverse_ = 1 / 0.22f;  // see Begin  // of the current stroke (none for the media without grain)
+  float contrast_ = 1, waxFrom_ = 0.34f, waxInverse_ = 1 / 0.22f;  // see Begin
+  double edge_ = 1, bleed_ = 0, ragged_ = 0;  // EdgeWidth, Bleed and Ragged of the stroke  // of the current stroke (none for the media without grain)
   std::vector<std::unique_ptr<Tile>> tiles_;
   // The pieces of a call waiting to be painted together, and the rows' working buffers.
   std::vector<Capsule> capsules_;
