@@ -4,6 +4,7 @@
 // shown), never touch row padding or memory beyond the rows, and refuse what is no surface.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -144,6 +145,33 @@ TEST(StrokeEngineCore, NoSurfaceNoStrokeNoPixels) {
   EXPECT_TRUE(engine.Continue(c.View(), 60, 60, 65535, 0).Empty());
   EXPECT_FALSE(engine.InStroke());
   EXPECT_NE(before, Snapshot(c));  // only the begun dab
+}
+
+// The ink-like media work most pixels out four at a time, and a pixel at a time where a
+// texture or paper differs pixel by pixel: an eraser whose texture is one flat colour must
+// erase exactly as an eraser of that colour, over a background that varies.
+TEST(StrokeEngineCore, AFlatTextureErasesAsItsColour) {
+  Canvas flat(5, 3, false);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 5; ++x) std::memcpy(flat.Row(y) + 3 * x, "\x1E\x8C\xDC", 3);  // blue, green, red
+  const Surface texture = flat.View();
+  std::vector<std::uint8_t> results[2];
+  for (int textured = 0; textured < 2; ++textured) {
+    Canvas c(150, 90, textured == 1);
+    for (int y = 0; y < c.h; ++y)
+      for (int x = 0; x < c.w * 3; ++x) c.Row(y)[x] = static_cast<std::uint8_t>(x * 5 + y * 3);
+    Settings st;
+    st.medium = Medium::Eraser;
+    st.maxWidth = 40;
+    st.color = textured ? 0 : 0x1E8CDCu;  // 0x00BBGGRR
+    st.texture = textured ? &texture : nullptr;
+    StrokeEngine engine;
+    engine.Begin(c.View(), 40, 160, 20000, st);
+    for (int i = 1; i <= 40; ++i)
+      engine.Continue(c.View(), 40 + i * 12, 160 + static_cast<int>(90 * std::sin(i * 0.3)), 20000 + i * 1100, 2);
+    results[textured] = Snapshot(c);
+  }
+  EXPECT_EQ(results[0], results[1]);
 }
 
 TEST(StrokeEngineCore, ExtremeInputStaysBounded) {
