@@ -83,8 +83,8 @@ inline double SmoothStep(double a, double b, double x) {
   return Smooth((x - a) / (b - a));
 }
 
-// The same from a, over 1 / (b - a).
-inline float SmoothStep(float a, float inverseWidth, float x, int) {
+// The same in single precision, given a and 1 / (b - a).
+inline float SoftStep(float a, float inverseWidth, float x) {
   const float t = std::clamp((x - a) * inverseWidth, 0.0f, 1.0f);
   return t * t * (3 - 2 * t);
 }
@@ -771,7 +771,8 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
   // part of the width apart); dry ones are ragged at the scale of the paper's tooth.
   const float bleed = static_cast<float>(bleed_), ragged = static_cast<float>(ragged_);
   if (bleed > 0) {
-    // Kept in the tiles while the scale stays: a stroke passes a pixel many times.
+    // Kept in the tiles, each value with the scale step it is for: a stroke passes a pixel
+    // many times.
     for (int x = from; x <= to;) {
       std::uint8_t* steps = nullptr;
       const int at = ((y & kTileMask) << kTileShift) + (x & kTileMask);
@@ -903,14 +904,14 @@ void StrokeEngine::InkRecords(const Surface& s, int y, int from, int to) {
     }
     if constexpr (kMedium == Medium::WaterInk) {
       // Ink soaks into the paper: a softer, slightly lighter rim around a dense core.
-      a *= 0.95f - 0.3f * SmoothStep(0.55f, 1 / 0.55f, c.n * (1.0f / 16384), 0);
+      a *= 0.95f - 0.3f * SoftStep(0.55f, 1 / 0.55f, c.n * (1.0f / 16384));
     } else if constexpr (kMedium == Medium::ColoredPencil) {
       a *= std::clamp(0.5f + (g - 0.42f) * (2.2f * gc), 0.0f, 1.0f);
     } else if constexpr (kMedium == Medium::Crayon) {
-      a *= 0.96f * SmoothStep(waxFrom, waxInverse, g + 0.2f * op, 0);
+      a *= 0.96f * SoftStep(waxFrom, waxInverse, g + 0.2f * op);
       for (int& t : target) t = std::min(255, static_cast<int>(t * (0.92f + 0.16f * g) + 14 * g + 0.5f));  // waxy sheen
     } else if constexpr (kMedium == Medium::Watercolour) {
-      a *= (0.26f + 0.34f * SmoothStep(0.68f, 1 / 0.32f, c.n * (1.0f / 16384), 0)) * (0.88f + 0.24f * g);
+      a *= (0.26f + 0.34f * SoftStep(0.68f, 1 / 0.32f, c.n * (1.0f / 16384))) * (0.88f + 0.24f * g);
       // Pigment over pigment: the colours multiply, as washes do.
       for (int k = 0; k < 3; ++k) {
         const int x = c.orig[k] * target[k] + 128;
