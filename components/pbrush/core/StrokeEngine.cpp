@@ -816,6 +816,11 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
   const __m128 invEdge = _mm_set1_ps(static_cast<float>(1 / edge_));
   const __m128 minR = _mm_set1_ps(0.25f), farN = _mm_set1_ps(1e9f);
   const float x0 = static_cast<float>(from - box.left) + 0.5f;
+  // Nearness matters to the colour only between where the media's soft step begins and
+  // ends: kept within those, a pixel is not painted again for coming nearer inside them.
+  const bool water = st_.medium == Medium::WaterInk;
+  const __m128 nearLo = _mm_set1_ps(water ? 9011 : 11141);  // 0.55 and 0.68, rounded down
+  const __m128 nearHi = _mm_set1_ps(water ? 18023 : 16384);  // 1.1 (up) and 1.0
   auto coverRow = [&](auto byNearness) {
     for (int i = 0; i < padded; i += 4) {
       const __m128 px = _mm_add_ps(_mm_set1_ps(x0 + i), _mm_set_ps(3, 2, 1, 0));
@@ -843,7 +848,7 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
       // laid out as the record's first half; all ones where no piece covers the pixel (a
       // covered pixel never has that: full cover means nearer than the radius).
       const __m128i cq = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(bestCover, _mm_set1_ps(255)), half));
-      const __m128i nq = _mm_cvttps_epi32(_mm_min_ps(_mm_mul_ps(bestN, _mm_set1_ps(16384)), _mm_set1_ps(65535)));
+      const __m128i nq = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(_mm_mul_ps(bestN, _mm_set1_ps(16384)), nearLo), nearHi));
       const __m128i oq = _mm_cvttps_epi32(bestOpacity);
       const __m128i word = _mm_or_si128(_mm_or_si128(nq, _mm_slli_epi32(cq, 16)), _mm_slli_epi32(oq, 24));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + i),
