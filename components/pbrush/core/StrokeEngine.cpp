@@ -89,43 +89,17 @@ inline float SoftStep(float a, float inverseWidth, float x) {
   return t * t * (3 - 2 * t);
 }
 
-// Value noise in [0, 1) with features about `scale` pixels apart, along one row: the row's
-// part is worked out once, and the lattice values once for each cell the row crosses.
-class RowNoise {
- public:
-  RowNoise(double y, double scale, std::uint32_t seed) : scale_(scale), seed_(seed) {
-    y /= scale;
-    const double fy = std::floor(y);
-    iy_ = static_cast<int>(fy);
-    v_ = Smooth(y - fy);
-  }
-  double At(double x) {
-    x /= scale_;
-    const double fx = std::floor(x);
-    const int ix = static_cast<int>(fx);
-    if (!have_ || ix != ix_) {
-      have_ = true;
-      ix_ = ix;
-      a_ = Rand01(ix, iy_, seed_);
-      b_ = Rand01(ix + 1, iy_, seed_);
-      c_ = Rand01(ix, iy_ + 1, seed_);
-      d_ = Rand01(ix + 1, iy_ + 1, seed_);
-    }
-    const double u = Smooth(x - fx);
-    return (a_ + (b_ - a_) * u) * (1 - v_) + (c_ + (d_ - c_) * u) * v_;
-  }
-
- private:
-  double scale_;
-  std::uint32_t seed_;
-  int iy_ = 0;
-  int ix_ = 0;
-  bool have_ = false;  // the lattice values of cell ix_ are known
-  double v_ = 0, a_ = 0, b_ = 0, c_ = 0, d_ = 0;
-};
-
-// The same noise at one point.
-double ValueNoise(double x, double y, double scale, std::uint32_t seed) { return RowNoise(y, scale, seed).At(x); }
+// Value noise in [0, 1) at (x, y) with features about `scale` pixels apart.
+double ValueNoise(double x, double y, double scale, std::uint32_t seed) {
+  x /= scale;
+  y /= scale;
+  const double fx = std::floor(x), fy = std::floor(y);
+  const int ix = static_cast<int>(fx), iy = static_cast<int>(fy);
+  const double u = Smooth(x - fx), v = Smooth(y - fy);
+  const double a = Rand01(ix, iy, seed), b = Rand01(ix + 1, iy, seed);
+  const double c = Rand01(ix, iy + 1, seed), d = Rand01(ix + 1, iy + 1, seed);
+  return (a + (b - a) * u) * (1 - v) + (c + (d - c) * u) * v;
+}
 
 // One-dimensional value noise from its lattice values (lattice[i] at i), 0 <= x < its last.
 double LatticeNoise(const double* lattice, double x) {
@@ -141,7 +115,6 @@ inline int RoundHalfAway(double v) {
   return whole + (v - whole >= 0.5);
 }
 
-
 void ColorBgr(std::uint32_t c, double out[3]) {
   out[0] = (c >> 16) & 0xFF;
   out[1] = (c >> 8) & 0xFF;
@@ -155,6 +128,8 @@ constexpr int kTileMask = kTileSize - 1;
 constexpr std::size_t kCapsulesAtOnce = 4;
 
 constexpr bool Textured(Medium m) { return m == Medium::ColoredPencil || m == Medium::Crayon || m == Medium::Watercolour; }
+// The media whose colour follows how near the stroke came, not only how far it covers.
+constexpr bool ByNearness(Medium m) { return m == Medium::WaterInk || m == Medium::Watercolour; }
 
 }  // namespace
 
@@ -168,10 +143,11 @@ struct StrokeEngine::Cell {
   std::uint8_t stroke;  // the stroke that made the record (0: none yet)
 };
 
-// The records of 64 x 64 pixels. The paper's grain and the dry media's ragged edge depend on
-// the pixel and the settings alone: each is worked out at a pixel's first touch and kept for
-// later strokes with the same settings (negative: not yet). A stroke passes a pixel many
-// times, and the noise is most of a textured pixel's cost.
+// The records of 64 x 64 pixels. The paper's grain, the dry media's ragged edge and the water
+// media's wandering edge depend on the pixel and the settings alone: each is worked out at a
+// pixel's first touch and kept for later calls and strokes with the same settings (grain and
+// ragged edge negative: not yet; the wandering edge marked with its scale step). A stroke
+// passes a pixel many times, and the noise is most of such a pixel's cost.
 struct StrokeEngine::Tile {
   static_assert(sizeof(Cell) == 8, "the row loop reads four records as two vectors");
   Cell cells[kTileSize * kTileSize];
@@ -347,8 +323,7 @@ void StrokeEngine::SprayDab(const Surface& s, double cx, double cy, double radiu
   const int y0 = std::max(0, static_cast<int>(std::floor(cy - reach)));
   const int y1 = std::min(s.height - 1, static_cast<int>(std::ceil(cy + reach)));
   if (x0 > x1 || y0 > y1) return;
-  const int ink[3] = {static_cast<int>((st_.color >> 16) & 0xFF), static_cast<int>((st_.color >> 8) & 0xFF),
-                      static_cast<int>(st_.color & 0xFF)};
+  const int* ink = ink_;
   const double op = Opacity(last_.pressure);
   const std::uint32_t mist = st_.seed + 11 + events_ * 7919u;
   // The mist's density falls off as a Gaussian, which is a column's factor times a row's.
@@ -592,7 +567,7 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
   const __m128 invEdge = _mm_set1_ps(static_cast<float>(1 / edge));
   float* factor = rowFactor_.data();
   float* coverOut = rowCover_.data();
-  float* sideOut = rowN_.data();
+  float* sideOut = rowAcross_.data();
   for (int y = y0; y <= y1; ++y) {
     int from = x0, to = x1;
     if (!c.RowSpan(y + 0.5, from, to)) continue;
@@ -825,7 +800,7 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
     for (int i = 0; i < padded; i += 4) {
       const __m128 px = _mm_add_ps(_mm_set1_ps(x0 + i), _mm_set_ps(3, 2, 1, 0));
       const __m128 f = _mm_loadu_ps(factor + i);
-      // (Nearness only for the media whose colour follows it; the others keep 0.)
+      // (Nearness only for the media whose colour follows it; the others keep a constant.)
       __m128 bestCover = none, bestN = decltype(byNearness)::value ? farN : zero, bestOpacity = none;
       for (int k = 0; k < n; ++k) {
         const Row& c = rows[k];
@@ -855,7 +830,7 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
                        _mm_or_si128(word, _mm_castps_si128(_mm_cmplt_ps(bestOpacity, zero))));
     }
   };
-  if (st_.medium == Medium::WaterInk || st_.medium == Medium::Watercolour)
+  if (ByNearness(st_.medium))
     coverRow(std::true_type());
   else
     coverRow(std::false_type());
@@ -875,7 +850,7 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
 // changed; four records at once are passed over when none of them changes.
 template <Medium kMedium>
 void StrokeEngine::InkRecords(const Surface& s, int y, int from, int to) {
-  constexpr bool byNearness = kMedium == Medium::WaterInk || kMedium == Medium::Watercolour;
+  constexpr bool byNearness = ByNearness(kMedium);
   const std::uint32_t* packed = rowPacked_.data();
   const bool paper = st_.paper && st_.paper->data && kMedium != Medium::Eraser;
   const bool texture = kMedium == Medium::Eraser && st_.texture && st_.texture->data;
@@ -1170,7 +1145,7 @@ Rect StrokeEngine::Begin(const Surface& s, int x4, int y4, int pressure, const S
     tiles_.clear();
     tiles_.resize(static_cast<std::size_t>(tilesX_) * tilesY);
     const std::size_t row = static_cast<std::size_t>(std::max(width_, 0)) + 4;
-    for (auto* v : {&rowFactor_, &rowCover_, &rowN_}) v->assign(row, 0.0f);
+    for (auto* v : {&rowFactor_, &rowCover_, &rowAcross_}) v->assign(row, 0.0f);
     rowPacked_.assign(row, 0);
   }
   // A new mark for this stroke's records; when the marks run out, every record is cleared.
@@ -1180,16 +1155,19 @@ Rect StrokeEngine::Begin(const Surface& s, int x4, int y4, int pressure, const S
         for (Cell& c : t->cells) c.stroke = 0;
     stroke_ = 1;
   }
-  // Oil paint's bristles: their shades and gaps across the brush, fixed for the stroke.
-  for (int i = 0; i < static_cast<int>(std::size(bristles_)); ++i) bristles_[i] = Rand01(i, 0, st_.seed + 7);
-  for (int i = 0; i < static_cast<int>(std::size(gaps_)); ++i) gaps_[i] = Rand01(i, 0, st_.seed + 8);
-  if (st_.medium == Medium::OilPaint)
+  // Oil paint's bristles: their shades and gaps across the brush (noise lattices across it),
+  // fixed for the stroke.
+  if (st_.medium == Medium::OilPaint) {
+    double bristles[21], gaps[48];
+    for (int i = 0; i < static_cast<int>(std::size(bristles)); ++i) bristles[i] = Rand01(i, 0, st_.seed + 7);
+    for (int i = 0; i < static_cast<int>(std::size(gaps)); ++i) gaps[i] = Rand01(i, 0, st_.seed + 8);
     for (int j = 0; j <= kShades; ++j) {
       const double side = 2.0 * j / kShades - 1;
-      shades_[j] = static_cast<float>((0.78 + 0.4 * LatticeNoise(bristles_, (side + 1) * 9.5)) *
+      shades_[j] = static_cast<float>((0.78 + 0.4 * LatticeNoise(bristles, (side + 1) * 9.5)) *
                                       (1 + 0.1 * SmoothStep(0.55, 0.95, -side) - 0.1 * SmoothStep(0.55, 0.95, side)));
-      gapWeights_[j] = std::fabs(side) > 0.72 && LatticeNoise(gaps_, (side + 1) * 23) < 0.4 ? 0.25f : 1.0f;
+      gapWeights_[j] = std::fabs(side) > 0.72 && LatticeNoise(gaps, (side + 1) * 23) < 0.4 ? 0.25f : 1.0f;
     }
+  }
   edge_ = EdgeWidth(st_);
   bleed_ = Bleed(st_);
   ragged_ = Ragged(st_);

@@ -168,10 +168,9 @@ class StrokeEngine {
   double travelled_ = 0;    // length of the stroke so far, in pixels
   double load_[3] = {};     // oil paint: the colour on the brush (blue, green, red)
   int ink_[3] = {};         // the ink's colour (blue, green, red)
-  // Oil paint across the brush: the bristles' noise lattices, and their shade at kShades + 1
-  // places from one side to the other (between them it is a straight step).
+  // Oil paint across the brush: the bristles' shade at kShades + 1 places from one side to
+  // the other (between them it is a straight step).
   static constexpr int kShades = 2048;
-  double bristles_[21] = {}, gaps_[48] = {};
   float shades_[kShades + 1] = {};
   float gapWeights_[kShades + 1] = {};  // and where an outer bristle leaves a gap (0.25, else 1)
   std::uint32_t events_ = 0;
@@ -188,7 +187,8 @@ class StrokeEngine {
   Rect capsuleBox_;
   double bleedScale_ = 2.5;  // of the water media's wandering edge, in pixels
   int bleedStep_ = 1;        // its step (see BleedStep)
-  std::vector<float> rowFactor_, rowCover_, rowN_, rowSides_;
+  // (rowCover_ and rowAcross_: oil paint's cover and where across the brush a pixel lies.)
+  std::vector<float> rowFactor_, rowCover_, rowAcross_, rowSides_;
   std::vector<float> rowNoise_ = std::vector<float>(64 + 4);  // one tile's run of a row, and a spare
   // The water media's noise lattice under the waiting pieces, from (latticeX_, latticeY_).
   std::vector<float> lattice_;
