@@ -73,6 +73,44 @@ inline void PerByte(__m128 v, __m128 out[3]) {
   out[2] = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 3, 3, 2));
 }
 
+// One piece of a stroke against one row, in single precision relative to a corner: its
+// start (ax, ay), its course (abx, aby), 1 / its squared length (or 0), its radius r0 and
+// the radius's change dr along it; py, the row's centre.
+struct PieceLanes {
+  __m128 ax, abx, aby, dyRow, tRow, tStep, r0, dr;
+  PieceLanes() = default;
+  PieceLanes(float ax, float ay, float abx, float aby, float inv, float r0, float dr, float py)
+      : ax(_mm_set1_ps(ax)), abx(_mm_set1_ps(abx)), aby(_mm_set1_ps(aby)), dyRow(_mm_set1_ps(py - ay)),
+        tRow(_mm_set1_ps((py - ay) * aby * inv - ax * abx * inv)), tStep(_mm_set1_ps(abx * inv)), r0(_mm_set1_ps(r0)),
+        dr(_mm_set1_ps(dr)) {}
+  // For four pixel centres px of the row: the offset from the nearest point of the path,
+  // the distance, and the radius there times the pixels' factor f.
+  void At(__m128 px, __m128 f, __m128& dx, __m128& dy, __m128& d, __m128& r) const {
+    const __m128 t = _mm_min_ps(_mm_max_ps(_mm_add_ps(tRow, _mm_mul_ps(px, tStep)), _mm_setzero_ps()), _mm_set1_ps(1));
+    dx = _mm_sub_ps(_mm_sub_ps(px, ax), _mm_mul_ps(abx, t));
+    dy = _mm_sub_ps(dyRow, _mm_mul_ps(aby, t));
+    d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)));
+    r = _mm_mul_ps(_mm_add_ps(r0, _mm_mul_ps(dr, t)), f);
+  }
+};
+
+// The same from a piece's single-precision form (its `local`).
+template <class Local>
+PieceLanes LanesOf(const Local& l, float py) {
+  return PieceLanes(l.ax, l.ay, l.abx, l.aby, l.inv, l.r0, l.dr, py);
+}
+
+// Four eight-byte records at p: their first halves (known) and second halves (rest), a
+// record a lane.
+inline void SplitRecords(const void* p, __m128i& known, __m128i& rest) {
+  const __m128i c01 = _mm_loadu_si128(static_cast<const __m128i*>(p));
+  const __m128i c23 = _mm_loadu_si128(static_cast<const __m128i*>(p) + 1);
+  const __m128i a01 = _mm_shuffle_epi32(c01, _MM_SHUFFLE(3, 1, 2, 0));
+  const __m128i a23 = _mm_shuffle_epi32(c23, _MM_SHUFFLE(3, 1, 2, 0));
+  known = _mm_unpacklo_epi64(a01, a23);
+  rest = _mm_unpackhi_epi64(a01, a23);
+}
+
 inline double Rand01(int x, int y, std::uint32_t seed) { return (Hash(x, y, seed) & 0xFFFFFF) / 16777216.0; }
 
 inline double Smooth(double t) { return t * t * (3 - 2 * t); }
@@ -497,6 +535,12 @@ bool StrokeEngine::Capsule::RowSpan(double py, int& from, int& to) const {
   return from <= to;
 }
 
+void StrokeEngine::Capsule::Localise(int left, int top) {
+  const double len2 = abx * abx + aby * aby;
+  local = {static_cast<float>(ax - left), static_cast<float>(ay - top), static_cast<float>(abx), static_cast<float>(aby),
+           len2 > 0 ? static_cast<float>(1 / len2) : 0.0f, static_cast<float>(r0), static_cast<float>(r1 - r0)};
+}
+
 void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect& dirty) {
   const double r0 = Radius(a.pressure), r1 = Radius(b.pressure);
   const double ax = a.x, ay = a.y, abx = b.x - a.x, aby = b.y - a.y;
@@ -554,13 +598,8 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
   if (!NearPart(s, c)) return;
   // Four pixels at a time, relative to the box's corner: how far the piece covers each and
   // where across the brush it lies (the bristles run along the stroke, also round its ends).
-  const float fax = static_cast<float>(c.ax - x0), fay = static_cast<float>(c.ay - y0);
-  const float fabx = static_cast<float>(c.abx), faby = static_cast<float>(c.aby);
-  const double clen2 = c.abx * c.abx + c.aby * c.aby, clen = std::sqrt(clen2);
-  const float inv = clen2 > 0 ? static_cast<float>(1 / clen2) : 0.0f;
-  const __m128 vax = _mm_set1_ps(fax), vabx = _mm_set1_ps(fabx), vaby = _mm_set1_ps(faby);
-  const __m128 tStep = _mm_set1_ps(fabx * inv), vr0 = _mm_set1_ps(static_cast<float>(c.r0));
-  const __m128 vdr = _mm_set1_ps(static_cast<float>(c.r1 - c.r0));
+  c.Localise(x0, y0);
+  const double clen = std::sqrt(c.abx * c.abx + c.aby * c.aby);
   const __m128 ux = _mm_set1_ps(clen > 0 ? static_cast<float>(c.abx / clen) : 0.0f);
   const __m128 uy = _mm_set1_ps(clen > 0 ? static_cast<float>(c.aby / clen) : -1.0f);
   const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1), half = _mm_set1_ps(0.5f), none = _mm_set1_ps(-1);
@@ -574,16 +613,12 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
     const int count = to - from + 1, padded = (count + 3) & ~3;
     std::fill_n(factor, padded, 1.0f);
     MulRagged(y, from, to, static_cast<float>(ragged), factor);  // thick paint is ragged at the paper's tooth
-    const float py = static_cast<float>(y + 0.5 - y0);
-    const __m128 dyRow = _mm_set1_ps(py - fay), tRow = _mm_set1_ps((py - fay) * faby * inv - fax * fabx * inv);
+    const PieceLanes lanes = LanesOf(c.local, static_cast<float>(y + 0.5 - y0));
     const float px0 = static_cast<float>(from - x0) + 0.5f;
     for (int i = 0; i < padded; i += 4) {
       const __m128 px = _mm_add_ps(_mm_set1_ps(px0 + i), _mm_set_ps(3, 2, 1, 0));
-      const __m128 t = _mm_min_ps(_mm_max_ps(_mm_add_ps(tRow, _mm_mul_ps(px, tStep)), zero), one);
-      const __m128 dx = _mm_sub_ps(_mm_sub_ps(px, vax), _mm_mul_ps(vabx, t));
-      const __m128 dy = _mm_sub_ps(dyRow, _mm_mul_ps(vaby, t));
-      const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)));
-      const __m128 r = _mm_mul_ps(_mm_add_ps(vr0, _mm_mul_ps(vdr, t)), _mm_loadu_ps(factor + i));
+      __m128 dx, dy, d, r;
+      lanes.At(px, _mm_loadu_ps(factor + i), dx, dy, d, r);
       const __m128 u = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(r, d), invEdge), half);
       const __m128 covered = _mm_cmpgt_ps(u, zero);
       const __m128 cross = _mm_sub_ps(_mm_mul_ps(ux, dy), _mm_mul_ps(uy, dx));
@@ -665,12 +700,7 @@ void StrokeEngine::AddCapsule(const Surface& s, const Point& a, const Point& b, 
 void StrokeEngine::InkCapsules(const Surface& s) {
   const Rect box = capsuleBox_;
   lattice_.clear();  // made when a row needs it
-  for (Capsule& c : capsules_) {  // single precision, relative to the box's corner
-    const double len2 = c.abx * c.abx + c.aby * c.aby;
-    c.local = {static_cast<float>(c.ax - box.left), static_cast<float>(c.ay - box.top), static_cast<float>(c.abx),
-               static_cast<float>(c.aby), len2 > 0 ? static_cast<float>(1 / len2) : 0.0f, static_cast<float>(c.r0),
-               static_cast<float>(c.r1 - c.r0)};
-  }
+  for (Capsule& c : capsules_) c.Localise(box.left, box.top);
   for (int y = box.top; y < box.bottom; ++y) {
     int from = box.right, to = box.left - 1;
     for (const Capsule& c : capsules_) {
@@ -776,17 +806,14 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
 
   // The pieces that reach this row, relative to the box's corner.
   struct Row {
-    __m128 ax, abx, aby, dyRow, tRow, tStep, r0, dr, opacity;
-  } rows[kCapsulesAtOnce];
+    PieceLanes lanes;
+    __m128 opacity;
+  };
+  Row rows[kCapsulesAtOnce];
   int n = 0;
   const float py = static_cast<float>(y + 0.5 - box.top);
-  for (const Capsule& c : capsules_) {
-    if (y < c.top || y > c.bottom) continue;
-    const Capsule::Local& l = c.local;
-    rows[n++] = {_mm_set1_ps(l.ax), _mm_set1_ps(l.abx), _mm_set1_ps(l.aby), _mm_set1_ps(py - l.ay),
-                 _mm_set1_ps((py - l.ay) * l.aby * l.inv - l.ax * l.abx * l.inv), _mm_set1_ps(l.abx * l.inv),
-                 _mm_set1_ps(l.r0), _mm_set1_ps(l.dr), _mm_set1_ps(c.opacity)};
-  }
+  for (const Capsule& c : capsules_)
+    if (y >= c.top && y <= c.bottom) rows[n++] = {LanesOf(c.local, py), _mm_set1_ps(c.opacity)};
   const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1), half = _mm_set1_ps(0.5f), none = _mm_set1_ps(-1);
   const __m128 invEdge = _mm_set1_ps(static_cast<float>(1 / edge_));
   const __m128 minR = _mm_set1_ps(0.25f), farN = _mm_set1_ps(1e9f);
@@ -804,11 +831,8 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
       __m128 bestCover = none, bestN = decltype(byNearness)::value ? farN : zero, bestOpacity = none;
       for (int k = 0; k < n; ++k) {
         const Row& c = rows[k];
-        const __m128 t = _mm_min_ps(_mm_max_ps(_mm_add_ps(c.tRow, _mm_mul_ps(px, c.tStep)), zero), one);
-        const __m128 dx = _mm_sub_ps(_mm_sub_ps(px, c.ax), _mm_mul_ps(c.abx, t));
-        const __m128 dy = _mm_sub_ps(c.dyRow, _mm_mul_ps(c.aby, t));
-        const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)));
-        const __m128 r = _mm_mul_ps(_mm_add_ps(c.r0, _mm_mul_ps(c.dr, t)), f);
+        __m128 dx, dy, d, r;
+        c.lanes.At(px, f, dx, dy, d, r);
         const __m128 u = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(r, d), invEdge), half);
         const __m128 covered = _mm_cmpgt_ps(u, zero);
         const __m128 cover = _mm_min_ps(u, one);
@@ -919,12 +943,9 @@ void StrokeEngine::InkRecords(const Surface& s, int y, int from, int to) {
     for (; x + 3 <= end; x += 4) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + (x - from)));
       Cell* c = cells + (x & kTileMask);
-      const __m128i c01 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
-      const __m128i c23 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 2));
-      const __m128i a01 = _mm_shuffle_epi32(c01, _MM_SHUFFLE(3, 1, 2, 0));
-      const __m128i a23 = _mm_shuffle_epi32(c23, _MM_SHUFFLE(3, 1, 2, 0));
-      const __m128i known = _mm_unpacklo_epi64(a01, a23);                      // nearness, cover, opacity
-      const __m128i same = _mm_cmpeq_epi32(_mm_srli_epi32(_mm_unpackhi_epi64(a01, a23), 24), mark);
+      __m128i known, rest;  // nearness, cover, opacity; the colour before and the stroke's mark
+      SplitRecords(c, known, rest);
+      const __m128i same = _mm_cmpeq_epi32(_mm_srli_epi32(rest, 24), mark);
       __m128i notNew = _mm_or_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, known), known), _mm_set1_epi32(0xFFFF));
       notNew = _mm_and_si128(notNew, _mm_or_si128(_mm_cmpeq_epi16(_mm_subs_epu16(known, v), _mm_setzero_si128()),
                                                   _mm_or_si128(nearnessIgnored, _mm_set1_epi32(-65536))));
@@ -961,11 +982,8 @@ void StrokeEngine::PaintFour(std::uint8_t* px, Cell* c, const std::uint32_t* pac
         const std::uint8_t* p = px + 3 * k;
         c[k] = {0xFFFF, 0, 0, {p[0], p[1], p[2]}, stroke_};
       }
-  const __m128i c01 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
-  const __m128i c23 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 2));
-  const __m128i a01 = _mm_shuffle_epi32(c01, _MM_SHUFFLE(3, 1, 2, 0));
-  const __m128i a23 = _mm_shuffle_epi32(c23, _MM_SHUFFLE(3, 1, 2, 0));
-  const __m128i known = _mm_unpacklo_epi64(a01, a23), rest = _mm_unpackhi_epi64(a01, a23);
+  __m128i known, rest;
+  SplitRecords(c, known, rest);
   // The records: nearest, largest cover and opacity (unsigned minimum of words: a - (a -sat b)).
   const __m128i nearest = _mm_sub_epi16(known, _mm_subs_epu16(known, v));
   const __m128i low = _mm_set1_epi32(0xFFFF);

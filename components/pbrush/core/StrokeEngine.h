@@ -122,9 +122,10 @@ class StrokeEngine {
     double nx = 0, ny = 0;  // the normal, `reach` long (0 for a dab)
     double invNy = 0, invAby = 0;  // their inverses where the row spans need them
     double round = 0, midX = 0, midY = 0;  // a circle holding a short piece (round > 0)
-    struct Local {  // for the rows: single precision, relative to the waiting pieces' box
+    struct Local {  // for the rows: single precision, relative to a corner near the piece
       float ax, ay, abx, aby, inv, r0, dr;  // inv: 1 / the squared length, or 0
     } local{};
+    void Localise(int left, int top);  // makes `local` relative to (left, top)
     Capsule(double ax, double ay, double abx, double aby, double r0, double r1, double reach, float opacity = 0,
             int top = 0, int bottom = 0);
     bool RowSpan(double py, int& from, int& to) const;
