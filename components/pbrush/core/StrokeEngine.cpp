@@ -193,19 +193,16 @@ struct StrokeEngine::Cell {
   std::uint8_t stroke;  // the stroke that made the record (0: none yet)
 };
 
-// The records of 64 x 64 pixels. The paper's grain, the dry media's ragged edge and the water
-// media's wandering edge depend on the pixel and the settings alone: each is worked out at a
-// pixel's first touch and kept for later calls and strokes with the same settings (grain and
-// ragged edge negative: not yet; the wandering edge marked with its scale step). A stroke
-// passes a pixel many times, and the noise is most of such a pixel's cost.
+// The records of 64 x 64 pixels. The paper's grain and the dry media's ragged edge depend on
+// the pixel and the settings alone: each is worked out at a pixel's first touch and kept for
+// later calls and strokes with the same settings (negative: not yet). A stroke passes a pixel
+// many times, and the noise is most of such a pixel's cost.
 struct StrokeEngine::Tile {
   static_assert(sizeof(Cell) == 8, "the row loop reads four records as two vectors");
   Cell cells[kTileSize * kTileSize];
-  std::unique_ptr<float[]> grain, ragged, bleed;
-  std::unique_ptr<std::uint8_t[]> bleedSteps;
+  std::unique_ptr<float[]> grain, ragged;
   GrainKey grainKey;
   std::uint32_t raggedSeed = 0;
-  std::uint32_t bleedSeed = 0;
 };
 
 StrokeEngine::StrokeEngine() = default;
@@ -232,23 +229,7 @@ float* StrokeEngine::GrainOf(Tile& t) {
 }
 
 void StrokeEngine::SetBleed(int step) {
-  bleedStep_ = step;
   bleedScale_ = 2.5 * std::exp2((step - 1) / 4.0);
-}
-
-// The water media's noise kept in a tile, and the scale step each pixel's value is for (0:
-// none yet).
-float* StrokeEngine::BleedOf(Tile& t, std::uint8_t*& steps) {
-  if (!t.bleed || t.bleedSeed != st_.seed) {
-    if (!t.bleed) {
-      t.bleed = std::make_unique<float[]>(kTileSize * kTileSize);
-      t.bleedSteps = std::make_unique<std::uint8_t[]>(kTileSize * kTileSize);
-    }
-    std::fill_n(t.bleedSteps.get(), kTileSize * kTileSize, 0);
-    t.bleedSeed = st_.seed;
-  }
-  steps = t.bleedSteps.get();
-  return t.bleed.get();
 }
 
 float* StrokeEngine::RaggedOf(Tile& t) {
@@ -458,7 +439,7 @@ double StrokeEngine::Ragged(const Settings& st) {
 
 // How far apart the features of the water media's wandering edge lie for a radius: a good
 // part of the width, in steps of a quarter of an octave from 2.5 pixels (step 1 is 2.5), so
-// that the noise a pixel keeps stays good while the pressure changes a little.
+// that the noise stays the same while the pressure changes a little.
 int StrokeEngine::BleedStep(double radius) {
   const double scale = 0.45 * radius;
   if (!(scale > 2.5)) return 1;
@@ -704,7 +685,7 @@ void StrokeEngine::AddCapsule(const Surface& s, const Point& a, const Point& b, 
 
 void StrokeEngine::InkCapsules(const Surface& s) {
   const Rect box = capsuleBox_;
-  lattice_.clear();  // made when a row needs it
+  if (bleed_ > 0 && !box.Empty()) MakeBleed(box);
   for (Capsule& c : capsules_) c.Localise(box.left, box.top);
   for (int y = box.top; y < box.bottom; ++y) {
     int from = box.right, to = box.left - 1;
@@ -721,52 +702,67 @@ void StrokeEngine::InkCapsules(const Surface& s) {
   capsuleBox_ = {};
 }
 
-// The lattice of the wandering edge's noise under the box (and a little beyond, for the
-// rounding of single precision in the rows).
-void StrokeEngine::MakeLattice(const Rect& box) {
+// The water media's wandering edge under the box of the waiting pieces, as the radius's
+// factor: value noise, features bleedScale_ apart. Along a row the noise steps between the
+// lattice's columns the same way on every row, so each lattice row is interpolated across
+// the box once here (bleedRows_), and a pixel row only blends its two (BleedRow). A pixel's
+// value depends on the pixel alone, not on the box. Cheap enough to make for every call: the
+// scale follows the pressure, so values kept from an earlier call would seldom fit.
+void StrokeEngine::MakeBleed(const Rect& box) {
   const double inv = 1 / bleedScale_;
+  // The lattice, a little beyond the box for the rounding of single precision below.
   latticeX_ = static_cast<int>(std::floor((box.left + 0.5) * inv)) - 2;
-  latticeY_ = static_cast<int>(std::floor((box.top + 0.5) * inv)) - 1;
-  latticeW_ = static_cast<int>(std::floor((box.right - 0.5) * inv)) + 6 - latticeX_;
-  const int rows = static_cast<int>(std::floor((box.bottom - 0.5) * inv)) + 3 - latticeY_;
-  lattice_.resize(static_cast<std::size_t>(latticeW_) * rows);
+  latticeY_ = static_cast<int>(std::floor((box.top + 0.5) * inv));
+  const int columns = static_cast<int>(std::floor((box.right - 0.5) * inv)) + 6 - latticeX_;
+  const int rows = static_cast<int>(std::floor((box.bottom - 0.5) * inv)) + 2 - latticeY_;
+  const int paddedColumns = (columns + 3) & ~3;
+  lattice_.resize(static_cast<std::size_t>(paddedColumns) * rows);
+  const std::uint32_t seed = st_.seed + 5;
   for (int j = 0; j < rows; ++j)
-    for (int i = 0; i < latticeW_; ++i)
-      lattice_[static_cast<std::size_t>(j) * latticeW_ + i] =
-          static_cast<float>(Rand01(latticeX_ + i, latticeY_ + j, st_.seed + 5));
-}
-
-// The water media's wandering edge along row y, from pixel `from` (count of them, and up to
-// three more): value noise, features bleedScale_ apart. The row's two lattice rows are
-// blended once; then four pixels at a time step between their cell's sides. A pixel's value
-// depends on the pixel alone, not on where the run starts.
-void StrokeEngine::BleedRow(int y, int from, int count, float* out) {
-  const double inv = 1 / bleedScale_;
-  const double fy = (y + 0.5) * inv, iy = std::floor(fy);
-  const float v = static_cast<float>(Smooth(fy - iy));
-  const float* top = lattice_.data() + static_cast<std::size_t>(static_cast<int>(iy) - latticeY_) * latticeW_;
-  const float* bottom = top + latticeW_;
-  const int first = static_cast<int>(std::floor((from + 0.5) * inv)) - 1;
-  const int last = static_cast<int>(std::floor((from + count - 0.5) * inv)) + 4;
-  if (rowSides_.size() < static_cast<std::size_t>(last - first + 1)) rowSides_.resize(last - first + 1);
-  float* side = rowSides_.data();
-  for (int ix = first; ix <= last; ++ix) {
-    const int i = ix - latticeX_;
-    side[ix - first] = top[i] * (1 - v) + bottom[i] * v;
-  }
-  const __m128 steps = _mm_set_ps(3, 2, 1, 0), zero = _mm_setzero_ps(), one = _mm_set1_ps(1);
-  const __m128 invF = _mm_set1_ps(static_cast<float>(inv));
-  const __m128i base = _mm_set1_epi32(first);
-  alignas(16) std::int32_t cell[4];
-  for (int k = 0; k < count; k += 4) {
-    const __m128 x = _mm_mul_ps(_mm_add_ps(_mm_set1_ps(static_cast<float>(from + k) + 0.5f), steps), invF);
+    for (int i = 0; i < paddedColumns; i += 4) {
+      const __m128i h = _mm_and_si128(Hash4(latticeX_ + i, latticeY_ + j, seed), _mm_set1_epi32(0xFFFFFF));
+      _mm_storeu_ps(lattice_.data() + static_cast<std::size_t>(j) * paddedColumns + i,
+                    _mm_mul_ps(_mm_cvtepi32_ps(h), _mm_set1_ps(1.0f / 16777216)));
+    }
+  // Where each pixel of the box (and four more) lies between the lattice's columns.
+  bleedW_ = box.right - box.left + 4;
+  const int width = (bleedW_ + 3) & ~3;
+  bleedCells_.resize(width);
+  bleedSmooth_.resize(width);
+  const __m128 invF = _mm_set1_ps(static_cast<float>(inv)), zero = _mm_setzero_ps(), one = _mm_set1_ps(1);
+  for (int k = 0; k < width; k += 4) {
+    const __m128 x =
+        _mm_mul_ps(_mm_add_ps(_mm_set1_ps(static_cast<float>(box.left + k) + 0.5f), _mm_set_ps(3, 2, 1, 0)), invF);
     const __m128i whole = _mm_cvttps_epi32(x);  // x > 0: its floor
     const __m128 u = _mm_min_ps(_mm_max_ps(_mm_sub_ps(x, _mm_cvtepi32_ps(whole)), zero), one);
-    _mm_store_si128(reinterpret_cast<__m128i*>(cell), _mm_sub_epi32(whole, base));
-    const __m128 left = _mm_set_ps(side[cell[3]], side[cell[2]], side[cell[1]], side[cell[0]]);
-    const __m128 right = _mm_set_ps(side[cell[3] + 1], side[cell[2] + 1], side[cell[1] + 1], side[cell[0] + 1]);
-    const __m128 smooth = _mm_mul_ps(_mm_mul_ps(u, u), _mm_sub_ps(_mm_set1_ps(3), _mm_add_ps(u, u)));
-    _mm_storeu_ps(out + k, _mm_add_ps(left, _mm_mul_ps(_mm_sub_ps(right, left), smooth)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bleedCells_.data() + k), _mm_sub_epi32(whole, _mm_set1_epi32(latticeX_)));
+    _mm_storeu_ps(bleedSmooth_.data() + k, _mm_mul_ps(_mm_mul_ps(u, u), _mm_sub_ps(_mm_set1_ps(3), _mm_add_ps(u, u))));
+  }
+  // Each lattice row across the box, made the radius's factor (the blend of two rows keeps
+  // that form).
+  const float base = static_cast<float>(1 - bleed_), spread = static_cast<float>(2 * bleed_);
+  bleedRows_.resize(static_cast<std::size_t>(bleedW_) * rows);
+  for (int j = 0; j < rows; ++j) {
+    const float* lattice = lattice_.data() + static_cast<std::size_t>(j) * paddedColumns;
+    float* out = bleedRows_.data() + static_cast<std::size_t>(j) * bleedW_;
+    for (int k = 0; k < bleedW_; ++k) {
+      const float left = lattice[bleedCells_[k]], right = lattice[bleedCells_[k] + 1];
+      out[k] = base + spread * (left + (right - left) * bleedSmooth_[k]);
+    }
+  }
+}
+
+// The wandering edge's factor at the pixels from .. from + count - 1 of row y (and up to
+// three more), from the rows MakeBleed made for the box.
+void StrokeEngine::BleedRow(int y, int from, int count, const Rect& box, float* out) {
+  const double fy = (y + 0.5) * (1 / bleedScale_), iy = std::floor(fy);
+  const __m128 v = _mm_set1_ps(static_cast<float>(Smooth(fy - iy)));
+  const float* top = bleedRows_.data() + static_cast<std::size_t>(static_cast<int>(iy) - latticeY_) * bleedW_ +
+                     (from - box.left);
+  const float* bottom = top + bleedW_;
+  for (int k = 0; k < count; k += 4) {
+    const __m128 a = _mm_loadu_ps(top + k);
+    _mm_storeu_ps(out + k, _mm_add_ps(a, _mm_mul_ps(_mm_sub_ps(_mm_loadu_ps(bottom + k), a), v)));
   }
 }
 
@@ -780,32 +776,10 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
   // The radius's factor at each pixel: water-based media wander gently (features a good
   // part of the width apart); dry ones are ragged at the scale of the paper's tooth.
   const float bleed = static_cast<float>(bleed_), ragged = static_cast<float>(ragged_);
-  if (bleed > 0) {
-    // Kept in the tiles, each value with the scale step it is for: a stroke passes a pixel
-    // many times.
-    for (int x = from; x <= to;) {
-      std::uint8_t* steps = nullptr;
-      const int at = ((y & kTileMask) << kTileShift) + (x & kTileMask);
-      float* noise = BleedOf(TileAt(x, y), steps) + at;
-      steps += at;
-      const int n = std::min(to, x | kTileMask) - x + 1;
-      const auto step = static_cast<std::uint8_t>(bleedStep_);
-      if (std::any_of(steps, steps + n, [step](std::uint8_t v) { return v != step; })) {
-        int lo = 0, hi = n - 1;  // the run not yet known (usually where the stroke moved on)
-        while (steps[lo] == step) ++lo;
-        while (steps[hi] == step) --hi;
-        std::fill(steps + lo, steps + hi + 1, step);
-        if (lattice_.empty()) MakeLattice(box);
-        BleedRow(y, x + lo, hi - lo + 1, rowNoise_.data());
-        std::copy_n(rowNoise_.data(), hi - lo + 1, noise + lo);
-      }
-      float* f = factor + (x - from);
-      for (int i = 0; i < n; ++i) f[i] = (1 - bleed) + 2 * bleed * noise[i];
-      x += n;
-    }
-  } else {
+  if (bleed > 0)
+    BleedRow(y, from, count, box, factor);
+  else
     std::fill_n(factor, count, 1.0f);
-  }
   MulRagged(y, from, to, ragged, factor);
   std::fill(factor + count, factor + padded, 1.0f);
 

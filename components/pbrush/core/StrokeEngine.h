@@ -20,8 +20,9 @@
 // media the record makes that exact), row by row over the span they can reach, four pixels
 // at a time in single precision (SSE2); four records at a time are passed over where
 // nothing changes, and four changed pixels are mixed at once. Noise that depends on the
-// pixel and the settings alone (paper grain, a ragged or wandering edge) is worked out at a
-// pixel's first touch and kept in its tile for later calls and strokes. Results depend on
+// pixel and the settings alone (paper grain, a ragged edge) is worked out at a pixel's first
+// touch and kept in its tile for later calls and strokes; the water media's wandering edge,
+// whose scale follows the pressure, is interpolated across each call's box. Results depend on
 // nothing but the inputs: a stroke drawn again comes out the same.
 #pragma once
 
@@ -137,8 +138,8 @@ class StrokeEngine {
   bool NearPart(const Surface& s, Capsule& c);
   void MulRagged(int y, int from, int to, float ragged, float* factor);
   void InkRow(const Surface& s, int y, int from, int to, const Rect& box);
-  void BleedRow(int y, int from, int count, float* out);
-  void MakeLattice(const Rect& box);
+  void MakeBleed(const Rect& box);
+  void BleedRow(int y, int from, int count, const Rect& box, float* out);
   template <Medium kMedium>
   void InkRecords(const Surface& s, int y, int from, int to);
   template <Medium kMedium>
@@ -159,7 +160,6 @@ class StrokeEngine {
   [[gnu::noinline]] Tile& MakeTile(std::unique_ptr<Tile>& slot);
   float* GrainOf(Tile& t);
   float* RaggedOf(Tile& t);
-  float* BleedOf(Tile& t, std::uint8_t*& steps);
   double SampleUnder(const Surface& s, double cx, double cy, double r, double bgr[3]) const;
 
   Settings st_;
@@ -186,14 +186,15 @@ class StrokeEngine {
   // The pieces of a call waiting to be painted together, and the rows' working buffers.
   std::vector<Capsule> capsules_;
   Rect capsuleBox_;
-  double bleedScale_ = 2.5;  // of the water media's wandering edge, in pixels
-  int bleedStep_ = 1;        // its step (see BleedStep)
+  double bleedScale_ = 2.5;  // of the water media's wandering edge, in pixels (see BleedStep)
   // (rowCover_ and rowAcross_: oil paint's cover and where across the brush a pixel lies.)
-  std::vector<float> rowFactor_, rowCover_, rowAcross_, rowSides_;
-  std::vector<float> rowNoise_ = std::vector<float>(64 + 4);  // one tile's run of a row, and a spare
-  // The water media's noise lattice under the waiting pieces, from (latticeX_, latticeY_).
-  std::vector<float> lattice_;
-  int latticeX_ = 0, latticeY_ = 0, latticeW_ = 0;
+  std::vector<float> rowFactor_, rowCover_, rowAcross_;
+  // The water media's wandering edge under the waiting pieces (see MakeBleed): the noise
+  // lattice from (latticeX_, latticeY_), each box pixel's column of it and where between
+  // two columns it lies, and each lattice row across the box (bleedW_ long).
+  std::vector<float> lattice_, bleedSmooth_, bleedRows_;
+  std::vector<std::int32_t> bleedCells_;
+  int latticeX_ = 0, latticeY_ = 0, bleedW_ = 0;
   std::vector<std::uint32_t> rowPacked_;
   std::vector<float> spray_;  // the airbrush's falloff along a dab's columns
 };
