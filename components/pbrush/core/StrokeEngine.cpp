@@ -278,53 +278,6 @@ float StrokeEngine::Grain(int x, int y) const {
 
 // ---- oil paint: opaque, dragged, with bristle streaks; it builds up on the pixels ----
 
-// Paints `count` pixels of a row from px: each one's cover (negative: none) and where across
-// the brush it lies (-1 .. 1), four at a time. Each bristle leaves its own shade along the
-// stroke; the outer ones leave gaps.
-void StrokeEngine::OilRow(std::uint8_t* px, int count, const float* cover, const float* side, float opacity) {
-  const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1), half = _mm_set1_ps(kShades / 2);
-  const float load[3] = {static_cast<float>(load_[0]), static_cast<float>(load_[1]), static_cast<float>(load_[2])};
-  // The brush's colour byte by byte over four pixels.
-  const __m128 loads[3] = {_mm_set_ps(load[0], load[2], load[1], load[0]), _mm_set_ps(load[1], load[0], load[2], load[1]),
-                           _mm_set_ps(load[2], load[1], load[0], load[2])};
-  alignas(16) float shade[4], a[4];
-  alignas(16) std::int32_t j[4];
-  for (int i = 0; i < count; i += 4) {
-    const __m128 c = _mm_loadu_ps(cover + i);
-    const int covered = _mm_movemask_ps(_mm_cmpge_ps(c, zero)) & (count - i >= 4 ? 15 : (1 << (count - i)) - 1);
-    if (!covered) continue;
-    const __m128 sv = _mm_loadu_ps(side + i);
-    const __m128 at = _mm_mul_ps(_mm_add_ps(sv, one), half);
-    const __m128i whole = _mm_min_epi16(_mm_cvttps_epi32(at), _mm_set1_epi32(kShades - 1));  // 0 .. kShades - 1
-    _mm_store_si128(reinterpret_cast<__m128i*>(j), whole);
-    const __m128 lo = _mm_set_ps(shades_[j[3]], shades_[j[2]], shades_[j[1]], shades_[j[0]]);
-    const __m128 hi = _mm_set_ps(shades_[j[3] + 1], shades_[j[2] + 1], shades_[j[1] + 1], shades_[j[0] + 1]);
-    const __m128 shadeV = _mm_add_ps(lo, _mm_mul_ps(_mm_sub_ps(hi, lo), _mm_sub_ps(at, _mm_cvtepi32_ps(whole))));
-    // The outer bristles leave gaps.
-    _mm_store_si128(reinterpret_cast<__m128i*>(j), _mm_cvttps_epi32(_mm_add_ps(at, _mm_set1_ps(0.5f))));
-    const __m128 gaps = _mm_set_ps(gapWeights_[j[3]], gapWeights_[j[2]], gapWeights_[j[1]], gapWeights_[j[0]]);
-    const __m128 aV = _mm_mul_ps(_mm_mul_ps(_mm_max_ps(c, zero), _mm_set1_ps(opacity)), gaps);
-    if (count - i >= 4) {  // a within 0..1 keeps the colour within the bytes' range
-      __m128 t[3], w[3];
-      PerByte(shadeV, t);
-      PerByte(aV, w);  // 0 where the piece does not reach
-      for (int b = 0; b < 3; ++b) t[b] = _mm_min_ps(_mm_mul_ps(loads[b], t[b]), _mm_set1_ps(255));
-      Blend12(px + 3 * i, t, w);
-      continue;
-    }
-    _mm_store_ps(shade, shadeV);
-    _mm_store_ps(a, aV);
-    for (int k = 0; k < 4; ++k) {
-      if (!(covered & (1 << k))) continue;
-      std::uint8_t* p = px + 3 * (i + k);
-      for (int ch = 0; ch < 3; ++ch) {
-        const float paint = std::min(255.0f, load[ch] * shade[k]);
-        p[ch] = static_cast<std::uint8_t>(p[ch] + (paint - p[ch]) * a[k] + 0.5f);
-      }
-    }
-  }
-}
-
 // The mean colour of the paint around (cx, cy), and the share of the samples that are paint
 // rather than bare (near-white) paper.
 double StrokeEngine::SampleUnder(const Surface& s, double cx, double cy, double r, double bgr[3]) const {
@@ -583,36 +536,78 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
   Capsule c(ax, ay, abx, aby, r0, r1, farthest, 0, y0, y1);
   if (!NearPart(s, c)) return;
   // Four pixels at a time, relative to the box's corner: how far the piece covers each and
-  // where across the brush it lies (the bristles run along the stroke, also round its ends).
+  // where across the brush it lies (the bristles run along the stroke, also round its ends);
+  // then, where it covers, the paint. Each bristle leaves its own shade along the stroke; the
+  // outer ones leave gaps.
   c.Localise(x0, y0);
   const double clen = std::sqrt(c.abx * c.abx + c.aby * c.aby);
   const __m128 ux = _mm_set1_ps(clen > 0 ? static_cast<float>(c.abx / clen) : 0.0f);
   const __m128 uy = _mm_set1_ps(clen > 0 ? static_cast<float>(c.aby / clen) : -1.0f);
   const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1), half = _mm_set1_ps(0.5f), none = _mm_set1_ps(-1);
-  const __m128 invEdge = _mm_set1_ps(static_cast<float>(1 / edge));
+  const __m128 invEdge = _mm_set1_ps(static_cast<float>(1 / edge)), halfShades = _mm_set1_ps(kShades / 2);
+  const float load[3] = {static_cast<float>(load_[0]), static_cast<float>(load_[1]), static_cast<float>(load_[2])};
+  // The brush's colour byte by byte over four pixels.
+  const __m128 loads[3] = {_mm_set_ps(load[0], load[2], load[1], load[0]), _mm_set_ps(load[1], load[0], load[2], load[1]),
+                           _mm_set_ps(load[2], load[1], load[0], load[2])};
+  alignas(16) float shade[4], weight[4];
+  alignas(16) std::int32_t j[4];
   float* factor = rowFactor_.data();
-  float* coverOut = rowCover_.data();
-  float* sideOut = rowAcross_.data();
+  float* covers = rowCover_.data();
+  float* sides = rowAcross_.data();
   for (int y = y0; y <= y1; ++y) {
     int from = x0, to = x1;
     if (!c.RowSpan(y + 0.5, from, to)) continue;
     const int count = to - from + 1, padded = (count + 3) & ~3;
-    std::fill_n(factor, padded, 1.0f);
-    MulRagged(y, from, to, static_cast<float>(ragged), factor);  // thick paint is ragged at the paper's tooth
+    RaggedRow(y, from, to, static_cast<float>(ragged), factor);  // thick paint is ragged at the paper's tooth
+    std::fill(factor + count, factor + padded, 1.0f);
     const PieceLanes lanes = LanesOf(c.local, static_cast<float>(y + 0.5 - y0));
     const float px0 = static_cast<float>(from - x0) + 0.5f;
     for (int i = 0; i < padded; i += 4) {
       const __m128 px = _mm_add_ps(_mm_set1_ps(px0 + i), _mm_set_ps(3, 2, 1, 0));
       __m128 dx, dy, d, r;
       lanes.At(px, _mm_loadu_ps(factor + i), dx, dy, d, r);
-      const __m128 u = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(r, d), invEdge), half);
-      const __m128 covered = _mm_cmpgt_ps(u, zero);
+      _mm_storeu_ps(covers + i, _mm_add_ps(_mm_mul_ps(_mm_sub_ps(r, d), invEdge), half));  // > 0: covered
       const __m128 cross = _mm_sub_ps(_mm_mul_ps(ux, dy), _mm_mul_ps(uy, dx));
-      const __m128 side = _mm_div_ps(cross, _mm_max_ps(r, half));
-      _mm_storeu_ps(coverOut + i, _mm_or_ps(_mm_and_ps(covered, _mm_min_ps(u, one)), _mm_andnot_ps(covered, none)));
-      _mm_storeu_ps(sideOut + i, _mm_min_ps(_mm_max_ps(side, none), one));
+      _mm_storeu_ps(sides + i, _mm_min_ps(_mm_max_ps(_mm_div_ps(cross, _mm_max_ps(r, half)), none), one));
     }
-    OilRow(s.Row(y) + 3 * from, count, coverOut, sideOut, opacity);
+    std::uint8_t* line = s.Row(y) + 3 * from;
+    for (int i = 0; i < padded; i += 4) {
+      const __m128 u = _mm_loadu_ps(covers + i);
+      const int covered = _mm_movemask_ps(_mm_cmpgt_ps(u, zero)) & (count - i >= 4 ? 15 : (1 << (count - i)) - 1);
+      if (!covered) continue;
+      // Each place's entry of the table holds both shades it lies between and both gaps it
+      // may round to.
+      const __m128 at = _mm_mul_ps(_mm_add_ps(_mm_loadu_ps(sides + i), one), halfShades);
+      const __m128i whole = _mm_min_epi16(_mm_cvttps_epi32(at), _mm_set1_epi32(kShades - 1));  // 0 .. kShades - 1
+      const __m128i nearest = _mm_cvttps_epi32(_mm_add_ps(at, half));
+      _mm_store_si128(reinterpret_cast<__m128i*>(j), whole);
+      __m128 lo = _mm_loadu_ps(shades_[j[0]]), hi = _mm_loadu_ps(shades_[j[1]]);
+      __m128 gapLo = _mm_loadu_ps(shades_[j[2]]), gapHi = _mm_loadu_ps(shades_[j[3]]);
+      _MM_TRANSPOSE4_PS(lo, hi, gapLo, gapHi);
+      const __m128 shadeV = _mm_add_ps(lo, _mm_mul_ps(_mm_sub_ps(hi, lo), _mm_sub_ps(at, _mm_cvtepi32_ps(whole))));
+      const __m128 up = _mm_castsi128_ps(_mm_cmpgt_epi32(nearest, whole));
+      const __m128 gaps = _mm_or_ps(_mm_and_ps(up, gapHi), _mm_andnot_ps(up, gapLo));
+      // 0 where the piece does not reach.
+      const __m128 aV = _mm_mul_ps(_mm_mul_ps(_mm_min_ps(_mm_max_ps(u, zero), one), _mm_set1_ps(opacity)), gaps);
+      if (count - i >= 4) {  // a within 0..1 keeps the colour within the bytes' range
+        __m128 t[3], w[3];
+        PerByte(shadeV, t);
+        PerByte(aV, w);
+        for (int b = 0; b < 3; ++b) t[b] = _mm_min_ps(_mm_mul_ps(loads[b], t[b]), _mm_set1_ps(255));
+        Blend12(line + 3 * i, t, w);
+        continue;
+      }
+      _mm_store_ps(shade, shadeV);
+      _mm_store_ps(weight, aV);
+      for (int k = 0; k < 4; ++k) {
+        if (!(covered & (1 << k))) continue;
+        std::uint8_t* p = line + 3 * (i + k);
+        for (int ch = 0; ch < 3; ++ch) {
+          const float paint = std::min(255.0f, load[ch] * shade[k]);
+          p[ch] = static_cast<std::uint8_t>(p[ch] + (paint - p[ch]) * weight[k] + 0.5f);
+        }
+      }
+    }
   }
 }
 
@@ -634,10 +629,9 @@ bool StrokeEngine::NearPart(const Surface& s, Capsule& c) {
   return true;
 }
 
-// Multiplies the radius's factor at the pixels from..to of row y by the dry media's ragged
-// edge.
-void StrokeEngine::MulRagged(int y, int from, int to, float ragged, float* factor) {
-  if (ragged <= 0) return;
+// The radius's factor at the pixels from..to of row y (from `factor` on): the dry media's
+// ragged edge.
+void StrokeEngine::RaggedRow(int y, int from, int to, float ragged, float* factor) {
   const __m128 base = _mm_set1_ps(1 - ragged), scale = _mm_set1_ps(2 * ragged), zero = _mm_setzero_ps();
   for (int x = from; x <= to;) {
     float* noise = RaggedOf(TileAt(x, y)) + ((y & kTileMask) << kTileShift);
@@ -653,10 +647,9 @@ void StrokeEngine::MulRagged(int y, int from, int to, float ragged, float* facto
         for (int k = 0; k < 4; ++k) one(x + k);
         v = _mm_loadu_ps(noise + (x & kTileMask));
       }
-      float* f = factor + (x - from);
-      _mm_storeu_ps(f, _mm_mul_ps(_mm_loadu_ps(f), _mm_add_ps(base, _mm_mul_ps(scale, v))));
+      _mm_storeu_ps(factor + (x - from), _mm_add_ps(base, _mm_mul_ps(scale, v)));
     }
-    for (; x <= end; ++x) factor[x - from] *= (1 - ragged) + 2 * ragged * one(x);
+    for (; x <= end; ++x) factor[x - from] = (1 - ragged) + 2 * ragged * one(x);
   }
 }
 
@@ -778,9 +771,10 @@ void StrokeEngine::InkRow(const Surface& s, int y, int from, int to, const Rect&
   const float bleed = static_cast<float>(bleed_), ragged = static_cast<float>(ragged_);
   if (bleed > 0)
     BleedRow(y, from, count, box, factor);
+  else if (ragged > 0)
+    RaggedRow(y, from, to, ragged, factor);
   else
     std::fill_n(factor, count, 1.0f);
-  MulRagged(y, from, to, ragged, factor);
   std::fill(factor + count, factor + padded, 1.0f);
 
   // The pieces that reach this row, relative to the box's corner.
@@ -1153,17 +1147,29 @@ Rect StrokeEngine::Begin(const Surface& s, int x4, int y4, int pressure, const S
     stroke_ = 1;
   }
   // Oil paint's bristles: their shades and gaps across the brush (noise lattices across it),
-  // fixed for the stroke.
-  if (st_.medium == Medium::OilPaint) {
+  // fixed for the seed.
+  if (st_.medium == Medium::OilPaint && (!shadesMade_ || shadesSeed_ != st_.seed)) {
     double bristles[21], gaps[48];
     for (int i = 0; i < static_cast<int>(std::size(bristles)); ++i) bristles[i] = Rand01(i, 0, st_.seed + 7);
     for (int i = 0; i < static_cast<int>(std::size(gaps)); ++i) gaps[i] = Rand01(i, 0, st_.seed + 8);
+    float shade = 0, gap = 0;
     for (int j = 0; j <= kShades; ++j) {
       const double side = 2.0 * j / kShades - 1;
-      shades_[j] = static_cast<float>((0.78 + 0.4 * LatticeNoise(bristles, (side + 1) * 9.5)) *
-                                      (1 + 0.1 * SmoothStep(0.55, 0.95, -side) - 0.1 * SmoothStep(0.55, 0.95, side)));
-      gapWeights_[j] = std::fabs(side) > 0.72 && LatticeNoise(gaps, (side + 1) * 23) < 0.4 ? 0.25f : 1.0f;
+      const float nextShade = static_cast<float>((0.78 + 0.4 * LatticeNoise(bristles, (side + 1) * 9.5)) *
+                                                 (1 + 0.1 * SmoothStep(0.55, 0.95, -side) - 0.1 * SmoothStep(0.55, 0.95, side)));
+      const float nextGap = std::fabs(side) > 0.72 && LatticeNoise(gaps, (side + 1) * 23) < 0.4 ? 0.25f : 1.0f;
+      if (j > 0) {
+        float* entry = shades_[j - 1];
+        entry[0] = shade;
+        entry[1] = nextShade;
+        entry[2] = gap;
+        entry[3] = nextGap;
+      }
+      shade = nextShade;
+      gap = nextGap;
     }
+    shadesMade_ = true;
+    shadesSeed_ = st_.seed;
   }
   edge_ = EdgeWidth(st_);
   bleed_ = Bleed(st_);

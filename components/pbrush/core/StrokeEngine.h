@@ -136,7 +136,7 @@ class StrokeEngine {
   void AddCapsule(const Surface& s, const Point& a, const Point& b, Rect& dirty);
   void InkCapsules(const Surface& s);
   bool NearPart(const Surface& s, Capsule& c);
-  void MulRagged(int y, int from, int to, float ragged, float* factor);
+  void RaggedRow(int y, int from, int to, float ragged, float* factor);
   void InkRow(const Surface& s, int y, int from, int to, const Rect& box);
   void MakeBleed(const Rect& box);
   void BleedRow(int y, int from, int count, const Rect& box, float* out);
@@ -144,7 +144,6 @@ class StrokeEngine {
   void InkRecords(const Surface& s, int y, int from, int to);
   template <Medium kMedium>
   void PaintFour(std::uint8_t* px, Cell* c, const std::uint32_t* packed, int todo, int fresh, float* grain, int x, int y);
-  void OilRow(std::uint8_t* px, int count, const float* cover, const float* side, float opacity);
   void SprayDab(const Surface& s, double cx, double cy, double radius, double amount, Rect& dirty);
   float Grain(int x, int y) const;
   static double Bleed(const Settings& st);
@@ -172,8 +171,11 @@ class StrokeEngine {
   // Oil paint across the brush: the bristles' shade at kShades + 1 places from one side to
   // the other (between them it is a straight step).
   static constexpr int kShades = 2048;
-  float shades_[kShades + 1] = {};
-  float gapWeights_[kShades + 1] = {};  // and where an outer bristle leaves a gap (0.25, else 1)
+  // Entry j holds the shades at j and j + 1 and where an outer bristle leaves a gap there
+  // (0.25, else 1), so that one read gives all a place between them needs.
+  float shades_[kShades][4] = {};
+  bool shadesMade_ = false;
+  std::uint32_t shadesSeed_ = 0;  // the seed they were made for
   std::uint32_t events_ = 0;
   double pendingSpray_ = 0;  // airbrush: path length not yet sprayed
   int width_ = 0, height_ = 0;
@@ -187,7 +189,8 @@ class StrokeEngine {
   std::vector<Capsule> capsules_;
   Rect capsuleBox_;
   double bleedScale_ = 2.5;  // of the water media's wandering edge, in pixels (see BleedStep)
-  // (rowCover_ and rowAcross_: oil paint's cover and where across the brush a pixel lies.)
+  // The radius's factor along a row (ragged or wandering edge); oil paint's cover and where
+  // across the brush a pixel lies.
   std::vector<float> rowFactor_, rowCover_, rowAcross_;
   // The water media's wandering edge under the waiting pieces (see MakeBleed): the noise
   // lattice from (latticeX_, latticeY_), each box pixel's column of it and where between
