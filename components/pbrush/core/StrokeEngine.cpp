@@ -948,15 +948,24 @@ void StrokeEngine::PaintFour(std::uint8_t* px, Cell* c, const std::uint32_t* pac
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed));
   const __m128i bits = _mm_set_epi32(8, 4, 2, 1);
   const __m128i lanes = _mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32(todo), bits), bits);
-  // First touches in this stroke: the record starts from the pixel as it is.
-  if (fresh)
-    for (int k = 0; k < 4; ++k)
-      if (fresh & (1 << k)) {
-        const std::uint8_t* p = px + 3 * k;
-        c[k] = {0xFFFF, 0, 0, {p[0], p[1], p[2]}, stroke_};
-      }
   __m128i known, rest;
   SplitRecords(c, known, rest);
+  // First touches in this stroke: the record starts from the pixel as it is (nearness none,
+  // cover and opacity 0).
+  if (fresh) {
+    std::uint64_t first;
+    std::uint32_t last;
+    std::memcpy(&first, px, 8);
+    std::memcpy(&last, px + 8, 4);
+    const auto mark = static_cast<std::uint32_t>(stroke_) << 24;
+    const __m128i pixels = _mm_set_epi32(static_cast<int>(last >> 8 | mark),
+                                         static_cast<int>(((first >> 48 | last << 16) & 0xFFFFFF) | mark),
+                                         static_cast<int>(((first >> 24) & 0xFFFFFF) | mark),
+                                         static_cast<int>((first & 0xFFFFFF) | mark));
+    const __m128i isFresh = _mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32(fresh), bits), bits);
+    known = _mm_or_si128(_mm_and_si128(isFresh, _mm_set1_epi32(0xFFFF)), _mm_andnot_si128(isFresh, known));
+    rest = _mm_or_si128(_mm_and_si128(isFresh, pixels), _mm_andnot_si128(isFresh, rest));
+  }
   // The records: nearest, largest cover and opacity (unsigned minimum of words: a - (a -sat b)).
   const __m128i nearest = _mm_sub_epi16(known, _mm_subs_epu16(known, v));
   const __m128i low = _mm_set1_epi32(0xFFFF);
@@ -1062,6 +1071,16 @@ void StrokeEngine::PaintFour(std::uint8_t* px, Cell* c, const std::uint32_t* pac
                                         mix(_mm_unpackhi_epi16(orig23, target23), 3));
   alignas(16) std::uint8_t bytes[16];
   _mm_store_si128(reinterpret_cast<__m128i*>(bytes), _mm_packus_epi16(out01, out23));
+  if (todo == 15) {  // the four pixels' twelve bytes at once
+    std::uint32_t p[4];
+    std::memcpy(p, bytes, 16);
+    const std::uint64_t first = (p[0] & 0xFFFFFF) | static_cast<std::uint64_t>(p[1] & 0xFFFFFF) << 24 |
+                                static_cast<std::uint64_t>(p[2]) << 48;
+    const std::uint32_t last = (p[2] >> 16 & 0xFF) | p[3] << 8;
+    std::memcpy(px, &first, 8);
+    std::memcpy(px + 8, &last, 4);
+    return;
+  }
   for (int k = 0; k < 4; ++k)
     if (todo & (1 << k)) std::memcpy(px + 3 * k, bytes + 4 * k, 3);
 }
