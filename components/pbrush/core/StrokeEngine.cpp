@@ -432,8 +432,8 @@ StrokeEngine::Capsule::Capsule(double ax, double ay, double abx, double aby, dou
   }
 }
 
-// Narrows [from, to] to the pixels of the row whose centres (y = py) may lie within `reach`
-// of the path, a pixel to spare on either side; false when none may. The capsule is convex,
+// Narrows [from, to] to the pixels of the row whose centres (y = py) lie within `reach` of
+// the path; false when none do. The capsule is convex,
 // so on a row it is one interval: the hull of where the row crosses the two end circles and
 // the band between them (a + t (abx, aby) + s (nx, ny), 0 <= t <= 1, -1 <= s <= 1).
 bool StrokeEngine::Capsule::RowSpan(double py, int& from, int& to) const {
@@ -441,8 +441,8 @@ bool StrokeEngine::Capsule::RowSpan(double py, int& from, int& to) const {
     const double dy = py - midY;
     if (std::fabs(dy) > round) return false;
     const double half = std::sqrt(round * round - dy * dy);
-    from = std::max(from, static_cast<int>(std::floor(midX - half - 1.5)));
-    to = std::min(to, static_cast<int>(std::ceil(midX + half + 0.5)));
+    from = std::max(from, static_cast<int>(std::ceil(midX - half - 0.5)));
+    to = std::min(to, static_cast<int>(std::floor(midX + half - 0.5)));
     return from <= to;
   }
   double lo = HUGE_VAL, hi = -HUGE_VAL;
@@ -469,8 +469,8 @@ bool StrokeEngine::Capsule::RowSpan(double py, int& from, int& to) const {
       if (t >= 0 && t <= 1) take(ax + abx * t + nx * sv);
     }
   if (lo > hi) return false;
-  from = std::max(from, static_cast<int>(std::floor(lo - 1.5)));
-  to = std::min(to, static_cast<int>(std::ceil(hi + 0.5)));
+  from = std::max(from, static_cast<int>(std::ceil(lo - 0.5)));
+  to = std::min(to, static_cast<int>(std::floor(hi - 0.5)));
   return from <= to;
 }
 
@@ -531,8 +531,9 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
   if (x0 > x1 || y0 > y1) return;  // wholly outside the bitmap
   dirty.Unite({x0, y0, x1 + 1, y1 + 1});
   // No pixel farther than this from the path is touched, whatever the noise makes of the
-  // radius below.
-  const double farthest = std::max(r0, r1) * (1 + ragged) + edge;
+  // radius below (a pixel is covered less than half the edge beyond the radius; a quarter
+  // pixel more for rounding).
+  const double farthest = std::max(r0, r1) * (1 + ragged) + edge / 2 + 0.25;
   Capsule c(ax, ay, abx, aby, r0, r1, farthest, 0, y0, y1);
   if (!NearPart(s, c)) return;
   // Four pixels at a time, relative to the box's corner: how far the piece covers each and
@@ -666,8 +667,9 @@ void StrokeEngine::AddCapsule(const Surface& s, const Point& a, const Point& b, 
   const int y1 = std::min(s.height - 1, static_cast<int>(std::ceil(std::max(ay, b.y) + reach)));
   if (x0 > x1 || y0 > y1) return;  // wholly outside the bitmap
   // No pixel farther than this from the path is touched, whatever the noise makes of the
-  // radius.
-  const double farthest = std::max(r0, r1) * (1 + bleed) * (1 + ragged) + edge;
+  // radius (a pixel is covered less than half the edge beyond the radius; a quarter pixel
+  // more for rounding).
+  const double farthest = std::max(r0, r1) * (1 + bleed) * (1 + ragged) + edge / 2 + 0.25;
   dirty.Unite({x0, y0, x1 + 1, y1 + 1});
   const double opacity = Opacity((a.pressure + b.pressure) / 2);
   Capsule c(ax, ay, abx, aby, r0, r1, farthest, static_cast<float>(RoundHalfAway(opacity * 255)), y0, y1);
