@@ -13,12 +13,14 @@
 
 namespace bench {
 
-// Seconds of the fastest of `runs` runs of f (at least `runs`, and at least 0.2 s in all).
-inline double Best(const std::function<void()>& f, int runs = 5) {
+// Seconds of the fastest of `runs` runs of f (at least `runs`, and at least 0.2 s in all),
+// each after `setup`, which is not timed.
+inline double Best(const std::function<void()>& setup, const std::function<void()>& f, int runs) {
   LARGE_INTEGER freq, a, b;
   QueryPerformanceFrequency(&freq);
   double best = 1e30, total = 0;
   for (int i = 0; i < runs || total < 0.2; ++i) {
+    setup();
     QueryPerformanceCounter(&a);
     f();
     QueryPerformanceCounter(&b);
@@ -28,6 +30,10 @@ inline double Best(const std::function<void()>& f, int runs = 5) {
     if (i > 10000) break;
   }
   return best;
+}
+
+inline double Best(const std::function<void()>& f, int runs = 5) {
+  return Best([] {}, f, runs);
 }
 
 // A top-down 24-bit picture (blue, green, red; rows padded to four bytes).
