@@ -46,17 +46,28 @@ inline __m128i MulLo(__m128i a, __m128i b) {
   return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)), _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
 }
 
-// Hash of the four pixels x .. x + 3 of row y: the same numbers as Hash.
-inline __m128i Hash4(int x, int y, std::uint32_t seed) {
-  const __m128i xs = _mm_add_epi32(_mm_set1_epi32(x), _mm_set_epi32(3, 2, 1, 0));
-  __m128i h = _mm_xor_si128(_mm_set1_epi32(static_cast<int>(seed * 0x9E3779B1u ^ static_cast<std::uint32_t>(y) * 0xC2B2AE3Du)),
-                            MulLo(xs, _mm_set1_epi32(static_cast<int>(0x85EBCA77u))));
+// Hash's parts that depend on the seed and row, and on the column (the columns of four
+// pixels x .. x + 3; the next four's are these plus Hash4Step).
+inline __m128i Hash4Row(int y, std::uint32_t seed) {
+  return _mm_set1_epi32(static_cast<int>(seed * 0x9E3779B1u ^ static_cast<std::uint32_t>(y) * 0xC2B2AE3Du));
+}
+inline __m128i Hash4Columns(int x) {
+  return MulLo(_mm_add_epi32(_mm_set1_epi32(x), _mm_set_epi32(3, 2, 1, 0)), _mm_set1_epi32(static_cast<int>(0x85EBCA77u)));
+}
+inline __m128i Hash4Step() { return _mm_set1_epi32(static_cast<int>(4 * 0x85EBCA77u)); }
+
+// Hash of four pixels of a row from those parts: the same numbers as Hash.
+inline __m128i Hash4(__m128i row, __m128i columns) {
+  __m128i h = _mm_xor_si128(row, columns);
   h = _mm_xor_si128(h, _mm_srli_epi32(h, 15));
   h = MulLo(h, _mm_set1_epi32(0x2C1B3C6D));
   h = _mm_xor_si128(h, _mm_srli_epi32(h, 12));
   h = MulLo(h, _mm_set1_epi32(0x297A2D39));
   return _mm_xor_si128(h, _mm_srli_epi32(h, 15));
 }
+
+// Hash of the four pixels x .. x + 3 of row y: the same numbers as Hash.
+inline __m128i Hash4(int x, int y, std::uint32_t seed) { return Hash4(Hash4Row(y, seed), Hash4Columns(x)); }
 
 // Four pixels' twelve bytes at p, each byte v made v + (target - v) a + 1/2 (truncated), a
 // byte's target and weight being the lanes of t and a: bytes 0-3, 4-7 and 8-11. Reads and
@@ -333,8 +344,10 @@ void StrokeEngine::SprayDab(const Surface& s, double cx, double cy, double radiu
     // Four pixels at a time: each one's share of the mist (its own random droplet size) ...
     const __m128 amountV = _mm_set1_ps(rowAmount), one = _mm_set1_ps(1);
     alignas(16) float w[4];
-    for (int x = from; x <= to; x += 4) {
-      const __m128i h = Hash4(x, y, mist);
+    const __m128i row = Hash4Row(y, mist);
+    __m128i columns = Hash4Columns(from);
+    for (int x = from; x <= to; x += 4, columns = _mm_add_epi32(columns, Hash4Step())) {
+      const __m128i h = Hash4(row, columns);
       const __m128 r = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(h, _mm_set1_epi32(0xFFFFFF))), _mm_set1_ps(1.0f / 16777216));
       const __m128 size =
           speckled ? _mm_or_ps(_mm_and_ps(_mm_cmpgt_ps(r, _mm_set1_ps(0.82f)), _mm_set1_ps(4.5f)),
