@@ -1012,16 +1012,12 @@ void StrokeEngine::PaintFour(std::uint8_t* px, Cell* c, const std::uint32_t* pac
   // fourth lane of each pixel is spare): the colour before the stroke, and what to mix in.
   const __m128i zeroI = _mm_setzero_si128();
   const __m128i orig01 = _mm_unpacklo_epi8(rest, zeroI), orig23 = _mm_unpackhi_epi8(rest, zeroI);
-  auto words = [&](__m128i c0, __m128i c1, __m128i c2, __m128i& lo, __m128i& hi) {  // 32-bit lanes, 0..65535
-    const __m128i ab = _mm_unpacklo_epi32(c0, c1), cd = _mm_unpacklo_epi32(c2, zeroI);
-    const __m128i ef = _mm_unpackhi_epi32(c0, c1), gh = _mm_unpackhi_epi32(c2, zeroI);
-    auto narrow = [](__m128i p, __m128i q) {  // low words of four dwords each, in order
-      p = _mm_shufflelo_epi16(_mm_shufflehi_epi16(p, _MM_SHUFFLE(3, 3, 2, 0)), _MM_SHUFFLE(3, 3, 2, 0));
-      q = _mm_shufflelo_epi16(_mm_shufflehi_epi16(q, _MM_SHUFFLE(3, 3, 2, 0)), _MM_SHUFFLE(3, 3, 2, 0));
-      return _mm_unpacklo_epi64(_mm_shuffle_epi32(p, _MM_SHUFFLE(3, 3, 2, 0)), _mm_shuffle_epi32(q, _MM_SHUFFLE(3, 3, 2, 0)));
-    };
-    lo = narrow(_mm_unpacklo_epi64(ab, cd), _mm_unpackhi_epi64(ab, cd));
-    hi = narrow(_mm_unpacklo_epi64(ef, gh), _mm_unpackhi_epi64(ef, gh));
+  auto words = [&](__m128i c0, __m128i c1, __m128i c2, __m128i& lo, __m128i& hi) {  // 32-bit lanes, 0..255
+    const __m128i bg = _mm_packs_epi32(c0, c1);  // b0 b1 b2 b3 g0 g1 g2 g3
+    const __m128i pairs = _mm_unpacklo_epi16(bg, _mm_srli_si128(bg, 8));  // b0 g0 b1 g1 ...
+    const __m128i reds = _mm_unpacklo_epi16(_mm_packs_epi32(c2, zeroI), zeroI);  // r0 0 r1 0 ...
+    lo = _mm_unpacklo_epi32(pairs, reds);
+    hi = _mm_unpackhi_epi32(pairs, reds);
   };
   __m128i target01, target23;
   if constexpr (kMedium == Medium::Watercolour) {
