@@ -565,15 +565,22 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
                            _mm_set_ps(load[2], load[1], load[0], load[2])};
   alignas(16) float shade[4], weight[4];
   alignas(16) std::int32_t j[4];
-  float* factor = rowFactor_.data();
+  const float* factor = nullptr;
   float* covers = rowCover_.data();
   float* sides = rowAcross_.data();
   for (int y = y0; y <= y1; ++y) {
     int from = x0, to = x1;
     if (!c.RowSpan(y + 0.5, from, to)) continue;
     const int count = to - from + 1, padded = (count + 3) & ~3;
-    RaggedRow(y, from, to, static_cast<float>(ragged), factor);  // thick paint is ragged at the paper's tooth
-    std::fill(factor + count, factor + padded, 1.0f);
+    // Thick paint is ragged at the paper's tooth.
+    if (!oilFactors_.empty()) {
+      factor = oilFactors_.data() + static_cast<std::size_t>(y - oilBox_.top) * oilFactorsW_ + (from - oilBox_.left);
+    } else {
+      float* own = rowFactor_.data();
+      RaggedRow(y, from, to, static_cast<float>(ragged), own);
+      std::fill(own + count, own + padded, 1.0f);
+      factor = own;
+    }
     const PieceLanes lanes = LanesOf(c.local, static_cast<float>(y + 0.5 - y0));
     const float px0 = static_cast<float>(from - x0) + 0.5f;
     for (int i = 0; i < padded; i += 4) {
@@ -623,6 +630,27 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
       }
     }
   }
+}
+
+// Oil paint's ragged edge under a whole segment (from a to b, leaving a along (m0x, m0y)),
+// worked out once for its pieces, which pass the same rows in turn; none when the segment
+// reaches over too much of the drawing (its pieces then work out their own rows).
+void StrokeEngine::OilFactors(const Surface& s, const Point& a, const Point& b, double m0x, double m0y) {
+  oilFactors_.clear();
+  // The curve lies within the hull of its control points.
+  const double xs[4] = {a.x, a.x + m0x / 3, b.x - (b.x - a.x) / 3, b.x};
+  const double ys[4] = {a.y, a.y + m0y / 3, b.y - (b.y - a.y) / 3, b.y};
+  const double reach = std::max(Radius(a.pressure), Radius(b.pressure)) * (1 + ragged_) + edge_ + 1;
+  const int x0 = std::max(0, static_cast<int>(std::floor(*std::min_element(xs, xs + 4) - reach)));
+  const int x1 = std::min(s.width - 1, static_cast<int>(std::ceil(*std::max_element(xs, xs + 4) + reach)));
+  const int y0 = std::max(0, static_cast<int>(std::floor(*std::min_element(ys, ys + 4) - reach)));
+  const int y1 = std::min(s.height - 1, static_cast<int>(std::ceil(*std::max_element(ys, ys + 4) + reach)));
+  if (x0 > x1 || y0 > y1 || static_cast<double>(x1 - x0 + 1) * (y1 - y0 + 1) > 128.0 * 128) return;
+  oilBox_ = {x0, y0, x1 + 1, y1 + 1};
+  oilFactorsW_ = x1 - x0 + 1 + 4;  // and a padding of ones, for the rows' last four
+  oilFactors_.assign(static_cast<std::size_t>(oilFactorsW_) * (y1 - y0 + 1), 1.0f);
+  for (int y = y0; y <= y1; ++y)
+    RaggedRow(y, x0, x1, static_cast<float>(ragged_), oilFactors_.data() + static_cast<std::size_t>(y - y0) * oilFactorsW_);
 }
 
 // Keeps of a capsule that reaches far beyond the drawing only its part near it, so that the
@@ -1129,6 +1157,7 @@ Rect StrokeEngine::Segment(const Surface& s, const Point& a, const Point& b, dou
     pieces = std::min(pieces, std::max(1, static_cast<int>(std::ceil(std::sqrt(stray / 0.1)))));
   }
   SetBleed(BleedStep(std::max(Radius(a.pressure), Radius(b.pressure))));
+  if (st_.medium == Medium::OilPaint) OilFactors(s, a, b, m0x, m0y);
   Point prev = a;
   for (int i = 1; i <= pieces; ++i) {
     const double t = static_cast<double>(i) / pieces, t2 = t * t, t3 = t2 * t;
@@ -1139,6 +1168,7 @@ Rect StrokeEngine::Segment(const Surface& s, const Point& a, const Point& b, dou
     prev = p;
   }
   InkCapsules(s);
+  oilFactors_.clear();
   tx_ = ux;
   ty_ = uy;
   travelled_ += len;

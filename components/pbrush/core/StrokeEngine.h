@@ -134,6 +134,7 @@ class StrokeEngine {
   Rect Segment(const Surface& s, const Point& a, const Point& b, double elapsedMs);
   void Piece(const Surface& s, const Point& a, const Point& b, Rect& dirty);
   void AddCapsule(const Surface& s, const Point& a, const Point& b, Rect& dirty);
+  void OilFactors(const Surface& s, const Point& a, const Point& b, double m0x, double m0y);
   void InkCapsules(const Surface& s);
   bool NearPart(const Surface& s, Capsule& c);
   void RaggedRow(int y, int from, int to, float ragged, float* factor);
@@ -192,6 +193,11 @@ class StrokeEngine {
   // The radius's factor along a row (ragged or wandering edge); oil paint's cover and where
   // across the brush a pixel lies.
   std::vector<float> rowFactor_, rowCover_, rowAcross_;
+  // Oil paint's ragged edge under the segment being painted (see OilFactors): oilBox_'s
+  // rows, oilFactorsW_ apart; empty when its pieces work out their own.
+  std::vector<float> oilFactors_;
+  Rect oilBox_;
+  int oilFactorsW_ = 0;
   // The water media's wandering edge under the waiting pieces (see MakeBleed): the noise
   // lattice from (latticeX_, latticeY_), each box pixel's column of it and where between
   // two columns it lies, and each lattice row across the box (bleedW_ long).
