@@ -3,12 +3,14 @@
 // contexts, as the memo control calls it), and the raster core alone. The baseline, in the
 // same run: a plain fill of the same dirty rectangles in both contexts (PatBlt into the
 // drawing, BitBlt to the window), so that the ratio says how much more than the cheapest
-// possible update of those pixels a segment costs.
+// possible update of those pixels a segment costs. At width 32, where the targets are
+// judged, the fill and the calls are measured in turn five times and the medians reported.
 //
 //   brush_bench.exe <ZanPBrush4.ocx>
 #include <windows.h>
 #include <ocidl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -58,6 +60,11 @@ HRESULT CreateBrush(HMODULE m, IZanPBrushCtl** out) {
 
 long Arg(HDC dc) { return static_cast<long>(reinterpret_cast<LONG_PTR>(dc)); }
 
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -95,7 +102,7 @@ int wmain(int argc, wchar_t** argv) {
                          "airbrush"};
   const int widths[] = {1, 8, 32};
   struct Wide {
-    double us = 0, overFill = 0;
+    double us = 0, overFill = 0, lowest = 0, highest = 0;
   } wide[7];
 
   std::printf("Pressure brush on a %d x %d drawing: %zu strokes, %zu ContinueStroke calls each run.\n", kW, kH,
@@ -134,16 +141,14 @@ int wmain(int argc, wchar_t** argv) {
       for (const auto& r : rects) area += r.Empty() ? 0 : double(r.right - r.left) * (r.bottom - r.top);
 
       // The baseline: fill those rectangles and show them.
-      const double fill = bench::Best(
-          [&] {
-            for (const auto& r : rects) {
-              if (r.Empty()) continue;
-              PatBlt(drawing, r.left, r.top, r.right - r.left, r.bottom - r.top, BLACKNESS);
-              BitBlt(screen, r.left, r.top, r.right - r.left, r.bottom - r.top, drawing, r.left, r.top, SRCCOPY);
-            }
-            GdiFlush();
-          },
-          3);
+      auto fillRun = [&] {
+        for (const auto& r : rects) {
+          if (r.Empty()) continue;
+          PatBlt(drawing, r.left, r.top, r.right - r.left, r.bottom - r.top, BLACKNESS);
+          BitBlt(screen, r.left, r.top, r.right - r.left, r.bottom - r.top, drawing, r.left, r.top, SRCCOPY);
+        }
+        GdiFlush();
+      };
 
       // The COM class, as the control calls it.
       IZanPBrushCtl* brush = nullptr;
@@ -160,25 +165,47 @@ int wmain(int argc, wchar_t** argv) {
       brush->put_VaryLineWidth(m >= 4 ? 1 : 0);
       brush->put_Color(RGB(30, 40, 160));
       brush->put_MaxLineWidth(static_cast<short>(w));
-      const double com = bench::Best(
-          [&] {
-            clear();
-            GdiFlush();
-          },
-          [&] {
-            for (const auto& s : strokes) {
-              brush->BeginStroke(Arg(screen), Arg(drawing), s[0].x4, s[0].y4, s[0].pressure);
-              for (std::size_t i = 1; i < s.size(); ++i)
-                brush->ContinueStroke(Arg(screen), Arg(drawing), s[i].x4, s[i].y4, s[i].pressure, 2);
-            }
-            GdiFlush();
-          },
-          3);
+      auto whiteDrawing = [&] {
+        clear();
+        GdiFlush();
+      };
+      auto comRun = [&] {
+        for (const auto& s : strokes) {
+          brush->BeginStroke(Arg(screen), Arg(drawing), s[0].x4, s[0].y4, s[0].pressure);
+          for (std::size_t i = 1; i < s.size(); ++i)
+            brush->ContinueStroke(Arg(screen), Arg(drawing), s[i].x4, s[i].y4, s[i].pressure, 2);
+        }
+        GdiFlush();
+      };
+      double fill, com, overFill;
+      if (w == 32) {
+        // Where the targets are judged, the fill and the calls are measured in turn five
+        // times and the medians taken: a passing disturbance of the machine moves one pair,
+        // not the verdict (the lowest and highest of the five ratios are printed too).
+        std::vector<double> fills, coms, ratios;
+        for (int round = 0; round < 5; ++round) {
+          fills.push_back(bench::Best(fillRun, 1));
+          coms.push_back(bench::Best(whiteDrawing, comRun, 1));
+          ratios.push_back(coms.back() / fills.back());
+        }
+        fill = Median(fills);
+        com = Median(coms);
+        overFill = Median(ratios);
+        wide[m].lowest = *std::min_element(ratios.begin(), ratios.end());
+        wide[m].highest = *std::max_element(ratios.begin(), ratios.end());
+      } else {
+        fill = bench::Best(fillRun, 3);
+        com = bench::Best(whiteDrawing, comRun, 3);
+        overFill = com / fill;
+      }
       brush->Release();
       const double calls = double(segments + strokes.size());
       std::printf("%-16s %5d %9.0f %11.2f %11.2f %11.2f %8.2f %7.1f%%\n", names[m], w, area / calls, fill / calls * 1e6,
-                  core / calls * 1e6, com / calls * 1e6, com / fill, com / calls * 1e3 * 100);
-      if (w == 32) wide[m] = {com / calls * 1e6, com / fill};
+                  core / calls * 1e6, com / calls * 1e6, overFill, com / calls * 1e3 * 100);
+      if (w == 32) {
+        wide[m].us = com / calls * 1e6;
+        wide[m].overFill = overFill;
+      }
     }
   }
   // The targets at width 32: time per call, against the fill, and a textured medium
@@ -186,8 +213,9 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("\nWidth 32 against the targets (this run):\n");
   auto verdict = [](bool met) { return met ? "met" : "NOT MET"; };
   for (int m = 0; m < 7; ++m) {
-    std::printf("  %-16s %7.1f us (<= 100 %s)  %6.1f x fill (<= 8 %s)", names[m], wide[m].us,
-                verdict(wide[m].us <= 100), wide[m].overFill, verdict(wide[m].overFill <= 8));
+    std::printf("  %-16s %7.1f us (<= 100 %s)  %6.1f x fill (<= 8 %s; pairs %.1f-%.1f)", names[m], wide[m].us,
+                verdict(wide[m].us <= 100), wide[m].overFill, verdict(wide[m].overFill <= 8), wide[m].lowest,
+                wide[m].highest);
     if (m == 2 || m == 3 || m == 4)  // pencil, crayon, watercolour: the textured media
       std::printf("  %4.2f x oil ink (<= 2 %s)", wide[m].us / wide[0].us, verdict(wide[m].us / wide[0].us <= 2));
     std::printf("\n");
