@@ -36,6 +36,22 @@ inline double Best(const std::function<void()>& f, int runs = 5) {
   return Best([] {}, f, runs);
 }
 
+// The middle of some measurements (the upper middle of an even number).
+inline double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Ratios measured in turn several times against their baseline: their median, and how far
+// they ranged, so that a passing disturbance of the machine moves one pair, not the verdict.
+struct Ratios {
+  std::vector<double> v;
+  void Add(double r) { v.push_back(r); }
+  double Median() const { return bench::Median(v); }
+  double Lowest() const { return v.empty() ? 0 : *std::min_element(v.begin(), v.end()); }
+  double Highest() const { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
+};
+
 // A top-down 24-bit picture (blue, green, red; rows padded to four bytes).
 struct Picture {
   int width = 0;

@@ -60,10 +60,6 @@ HRESULT CreateBrush(HMODULE m, IZanPBrushCtl** out) {
 
 long Arg(HDC dc) { return static_cast<long>(reinterpret_cast<LONG_PTR>(dc)); }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 }  // namespace
 
@@ -188,9 +184,9 @@ int wmain(int argc, wchar_t** argv) {
           coms.push_back(bench::Best(whiteDrawing, comRun, 1));
           ratios.push_back(coms.back() / fills.back());
         }
-        fill = Median(fills);
-        com = Median(coms);
-        overFill = Median(ratios);
+        fill = bench::Median(fills);
+        com = bench::Median(coms);
+        overFill = bench::Median(ratios);
         wide[m].lowest = *std::min_element(ratios.begin(), ratios.end());
         wide[m].highest = *std::max_element(ratios.begin(), ratios.end());
       } else {
