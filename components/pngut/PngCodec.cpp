@@ -277,35 +277,8 @@ struct Decompressor {
 };
 
 // The inflated rows (and the joined image data) go into a block that is kept for the next
-// image: a fresh block of an image's size costs more in first touches of its pages than the
-// inflating itself (under Wine ten times more). One block is kept, up to kMaxKeptBlock bytes;
-// a call that finds it taken or too small gets a fresh one.
-constexpr std::size_t kMaxKeptBlock = 16 * 1024 * 1024;
-
-struct Block {
-  std::unique_ptr<std::uint8_t[]> bytes;
-  std::size_t size = 0;
-};
-
-std::mutex keptLock;
-Block kept;
-
-Block TakeBlock(std::size_t size) {
-  {
-    const std::lock_guard<std::mutex> hold(keptLock);
-    if (kept.size >= size) return std::exchange(kept, Block{});
-  }
-  Block fresh;
-  fresh.bytes.reset(new (std::nothrow) std::uint8_t[size]);
-  fresh.size = fresh.bytes ? size : 0;
-  return fresh;
-}
-
-void KeepBlock(Block block) {
-  if (block.size > kMaxKeptBlock) return;
-  const std::lock_guard<std::mutex> hold(keptLock);
-  if (block.size > kept.size) kept = std::move(block);
-}
+// image (see TakeBlock): a fresh block of an image's size costs more in first touches of its
+// pages than the inflating itself (under Wine ten times more).
 
 bool DecodeDirect(const std::uint8_t* data, std::size_t size, Target& target) {
   PlainImage img;
@@ -431,8 +404,9 @@ Packed DeflateWithLibdeflate(const std::uint8_t* data, std::size_t size, int lev
   if (!deflater.c) throw std::bad_alloc();
   Packed packed;
   const std::size_t bound = libdeflate_zlib_compress_bound(deflater.c, size);
-  packed.bytes.reset(new std::uint8_t[bound]);
-  packed.size = libdeflate_zlib_compress(deflater.c, data, size, packed.bytes.get(), bound);
+  packed.block = TakeBlock(bound);
+  if (!packed.block.bytes) throw std::bad_alloc();
+  packed.size = libdeflate_zlib_compress(deflater.c, data, size, packed.block.bytes.get(), bound);
   if (packed.size == 0) throw Error("the image data could not be compressed");
   return packed;
 }
@@ -493,12 +467,51 @@ bool EncodeDirect(RowSource& image, const EncodeOptions& options, Sink& out) {
   WriteChunk(out, "IHDR", ihdr, sizeof ihdr);
   constexpr std::size_t kMaxIdat = 1024 * 1024;
   for (std::size_t at = 0; at < packed.size; at += kMaxIdat)
-    WriteChunk(out, "IDAT", packed.bytes.get() + at, std::min(kMaxIdat, packed.size - at));
+    WriteChunk(out, "IDAT", packed.data() + at, std::min(kMaxIdat, packed.size - at));
   WriteChunk(out, "IEND", nullptr, 0);
+  KeepBlock(std::move(packed.block));
   return true;
 }
 
 }  // namespace
+
+namespace {
+
+constexpr std::size_t kMaxKeptBlock = 16 * 1024 * 1024;
+constexpr int kKeptBlocks = 4;  // the filtered rows, a bitmap's band, the compressed stream, scratch
+std::mutex keptLock;
+Block kept[kKeptBlocks];
+
+}  // namespace
+
+Block TakeBlock(std::size_t size) {
+  {
+    const std::lock_guard<std::mutex> hold(keptLock);
+    Block* best = nullptr;
+    for (Block& b : kept)
+      if (b.bytes && b.size >= size && (!best || b.size < best->size)) best = &b;
+    if (best) return std::exchange(*best, Block{});
+  }
+  Block fresh;
+  fresh.bytes.reset(new (std::nothrow) std::uint8_t[size]);
+  fresh.size = fresh.bytes ? size : 0;
+  return fresh;
+}
+
+void KeepBlock(Block block) {
+  if (!block.bytes || block.size > kMaxKeptBlock) return;
+  const std::lock_guard<std::mutex> hold(keptLock);
+  // Into a free place, or over the smallest kept block when this one is larger.
+  Block* smallest = &kept[0];
+  for (Block& b : kept) {
+    if (!b.bytes) {
+      b = std::move(block);
+      return;
+    }
+    if (b.size < smallest->size) smallest = &b;
+  }
+  if (block.size > smallest->size) *smallest = std::move(block);
+}
 
 EncodeOptions LibpngDefaults() { return {kLeaveDefault, kLeaveDefault, kLeaveDefault}; }
 

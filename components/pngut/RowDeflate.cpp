@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <new>
 #include <queue>
 #include <stdexcept>
 #include <utility>
@@ -61,13 +62,14 @@ inline int DistanceSymbol(std::size_t d) {
 // caller makes room in (Reserve) before each block: as much as the block can take.
 class BitWriter {
  public:
+  ~BitWriter() { KeepBlock(std::move(block_)); }
   void Reserve(std::size_t bytes) {
-    if (capacity_ - used_ >= bytes) return;
-    const std::size_t capacity = std::max(2 * capacity_, used_ + bytes);
-    std::unique_ptr<std::uint8_t[]> bigger(new std::uint8_t[capacity]);
-    if (used_) std::memcpy(bigger.get(), bytes_.get(), used_);
-    bytes_ = std::move(bigger);
-    capacity_ = capacity;
+    if (block_.size - used_ >= bytes) return;
+    Block bigger = TakeBlock(std::max(2 * block_.size, used_ + bytes));
+    if (!bigger.bytes) throw std::bad_alloc();
+    if (used_) std::memcpy(bigger.bytes.get(), block_.bytes.get(), used_);
+    KeepBlock(std::exchange(block_, std::move(bigger)));
+    bytes_ = block_.bytes.get();
   }
   void Put(std::uint32_t value, int count) {
     bits_ |= std::uint64_t{value} << count_;
@@ -85,11 +87,15 @@ class BitWriter {
     bits_ = 0;
   }
   void Byte(std::uint8_t b) { bytes_[used_++] = b; }
-  Packed Take() { return {std::move(bytes_), used_}; }
+  Packed Take() {
+    bytes_ = nullptr;
+    return {std::move(block_), std::exchange(used_, 0)};
+  }
 
  private:
-  std::unique_ptr<std::uint8_t[]> bytes_;
-  std::size_t capacity_ = 0, used_ = 0;
+  Block block_;
+  std::uint8_t* bytes_ = nullptr;
+  std::size_t used_ = 0;
   std::uint64_t bits_ = 0;
   int count_ = 0;
 };
@@ -223,7 +229,34 @@ void WriteTables(BitWriter& out, const std::uint8_t* litLen, const std::uint8_t*
   }
 }
 
-void WriteBlock(BitWriter& out, const std::vector<std::uint32_t>& tokens, bool last) {
+// A deflate block's tokens (literals, and matches: kMatch | length << 16 | distance), at most
+// kBlockTokens of them.
+struct Tokens {
+  std::uint32_t* data;
+  std::size_t n = 0;
+  void push_back(std::uint32_t t) { data[n++] = t; }
+  std::size_t size() const { return n; }
+  void clear() { n = 0; }
+  const std::uint32_t* begin() const { return data; }
+  const std::uint32_t* end() const { return data + n; }
+};
+
+// A block taken for the length of a call and kept again after it.
+class Scratch {
+ public:
+  explicit Scratch(std::size_t size) : block_(TakeBlock(size)) {
+    if (!block_.bytes) throw std::bad_alloc();
+  }
+  ~Scratch() { KeepBlock(std::move(block_)); }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  std::uint8_t* bytes() { return block_.bytes.get(); }
+
+ private:
+  Block block_;
+};
+
+void WriteBlock(BitWriter& out, const Tokens& tokens, bool last) {
   std::uint32_t litFreq[kLitLenSymbols] = {}, distFreq[kDistSymbols] = {};
   for (const std::uint32_t t : tokens) {
     if (t & kMatch) {
@@ -292,9 +325,11 @@ Packed DeflateRows(const std::uint8_t* data, std::size_t size, std::size_t rowSt
   int nDistances = 1;
   for (const std::size_t d : {rowStride, rowStride - back, rowStride + back})
     if (d > back && d <= kMaxDistance) distances[nDistances++] = d;
-  std::vector<std::uint32_t> seen(std::size_t{1} << kHashBits, 0);  // position + 1
-  std::vector<std::uint32_t> tokens;
-  tokens.reserve(kBlockTokens);
+  // Where four bytes were seen last (position + 1), and the block's tokens.
+  Scratch seenBlock(sizeof(std::uint32_t) << kHashBits), tokensBlock(sizeof(std::uint32_t) * kBlockTokens);
+  auto* seen = reinterpret_cast<std::uint32_t*>(seenBlock.bytes());
+  std::fill_n(seen, std::size_t{1} << kHashBits, 0u);
+  Tokens tokens{reinterpret_cast<std::uint32_t*>(tokensBlock.bytes())};
   for (std::size_t i = 0; i < size;) {
     const std::size_t most = std::min(kMaxMatch, size - i);
     std::size_t best = 0, distance = 0;

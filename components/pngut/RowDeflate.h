@@ -15,11 +15,15 @@
 #include <cstdint>
 #include <memory>
 
+#include "KeptBlock.h"
+
 namespace zanpng {
 
+// A compressed stream: `size` bytes of `block` (which can go back with KeepBlock).
 struct Packed {
-  std::unique_ptr<std::uint8_t[]> bytes;
+  Block block;
   std::size_t size = 0;
+  const std::uint8_t* data() const { return block.bytes.get(); }
 };
 
 // Compresses `size` bytes (at least one) of rows `rowStride` bytes apart (filter byte and
