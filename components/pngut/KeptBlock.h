@@ -9,7 +9,7 @@ namespace zanpng {
 
 // Under Wine the first touch of a fresh block's pages costs more than the work done in them
 // (about 10 us a page here; on Windows a tenth of that). A few blocks are kept, each up to
-// 16 MiB; TakeBlock gives the smallest kept block of at least `size` bytes, or else a fresh
+// 16 MiB and 24 MiB in all; TakeBlock gives the smallest kept block of at least `size` bytes, or else a fresh
 // one (no bytes when there is no memory), whose contents are undefined either way. Safe on
 // any thread.
 struct Block {

@@ -477,8 +477,10 @@ bool EncodeDirect(RowSource& image, const EncodeOptions& options, Sink& out) {
 
 namespace {
 
-constexpr std::size_t kMaxKeptBlock = 16 * 1024 * 1024;
-constexpr int kKeptBlocks = 4;  // the filtered rows, a bitmap's band, the compressed stream, scratch
+constexpr std::size_t kMaxKeptBlock = 16 * 1024 * 1024, kMaxKeptBytes = 24 * 1024 * 1024;
+// An encoding uses five at once: the filtered rows, a bitmap's band, the compressed stream
+// and the deflater's two tables.
+constexpr int kKeptBlocks = 6;
 std::mutex keptLock;
 Block kept[kKeptBlocks];
 
@@ -501,16 +503,17 @@ Block TakeBlock(std::size_t size) {
 void KeepBlock(Block block) {
   if (!block.bytes || block.size > kMaxKeptBlock) return;
   const std::lock_guard<std::mutex> hold(keptLock);
-  // Into a free place, or over the smallest kept block when this one is larger.
-  Block* smallest = &kept[0];
+  // Into a free place, or over the smallest kept block when this one is larger; never more
+  // than kMaxKeptBytes in all.
+  Block* place = nullptr;
+  std::size_t total = 0;
   for (Block& b : kept) {
-    if (!b.bytes) {
-      b = std::move(block);
-      return;
-    }
-    if (b.size < smallest->size) smallest = &b;
+    total += b.size;
+    if (!place || (place->bytes && (!b.bytes || b.size < place->size))) place = &b;
   }
-  if (block.size > smallest->size) *smallest = std::move(block);
+  if (place->bytes && block.size <= place->size) return;
+  if (total - place->size + block.size > kMaxKeptBytes) return;
+  *place = std::move(block);
 }
 
 EncodeOptions LibpngDefaults() { return {kLeaveDefault, kLeaveDefault, kLeaveDefault}; }
