@@ -566,6 +566,10 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
   alignas(16) float shade[4], weight[4];
   alignas(16) std::int32_t j[4];
   const float* factor = nullptr;
+  // The segment's ragged edge, when it was worked out and holds this piece (it always does
+  // but for rounding).
+  const bool mapped = !oilFactors_.empty() && x0 >= oilBox_.left && x1 < oilBox_.right && y0 >= oilBox_.top &&
+                      y1 < oilBox_.bottom;
   float* covers = rowCover_.data();
   float* sides = rowAcross_.data();
   for (int y = y0; y <= y1; ++y) {
@@ -573,7 +577,7 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
     if (!c.RowSpan(y + 0.5, from, to)) continue;
     const int count = to - from + 1, padded = (count + 3) & ~3;
     // Thick paint is ragged at the paper's tooth.
-    if (!oilFactors_.empty()) {
+    if (mapped) {
       factor = oilFactors_.data() + static_cast<std::size_t>(y - oilBox_.top) * oilFactorsW_ + (from - oilBox_.left);
     } else {
       float* own = rowFactor_.data();
