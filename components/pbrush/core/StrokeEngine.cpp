@@ -176,6 +176,14 @@ inline int RoundHalfAway(double v) {
   return whole + (v - whole >= 0.5);
 }
 
+// The pixels of the drawing a piece spanning x0..x1 and y0..y1 may change when it reaches
+// `reach` beyond that (empty when none).
+Rect ReachBox(const Surface& s, double x0, double x1, double y0, double y1, double reach) {
+  return {std::max(0, static_cast<int>(std::floor(x0 - reach))), std::max(0, static_cast<int>(std::floor(y0 - reach))),
+          std::min(s.width - 1, static_cast<int>(std::ceil(x1 + reach))) + 1,
+          std::min(s.height - 1, static_cast<int>(std::ceil(y1 + reach))) + 1};
+}
+
 void ColorBgr(std::uint32_t c, double out[3]) {
   out[0] = (c >> 16) & 0xFF;
   out[1] = (c >> 8) & 0xFF;
@@ -399,6 +407,10 @@ double StrokeEngine::Bleed(const Settings& st) {
   return st.medium == Medium::WaterInk ? 0.12 * soak : st.medium == Medium::Watercolour ? 0.08 * soak : 0;
 }
 
+// How far beyond the path oil paint of radius r may change pixels, with a pixel to spare:
+// the box of a piece, and of a segment's ragged edge, which must hold its pieces' boxes.
+double StrokeEngine::OilReach(double r) const { return r * (1 + ragged_) + edge_ + 1; }
+
 double StrokeEngine::Ragged(const Settings& st) {
   return st.medium == Medium::Crayon ? 0.1 : st.medium == Medium::OilPaint ? 0.06 : 0;
 }
@@ -446,9 +458,9 @@ StrokeEngine::Capsule::Capsule(double ax, double ay, double abx, double aby, dou
 }
 
 // Narrows [from, to] to the pixels of the row whose centres (y = py) lie within `reach` of
-// the path; false when none do. The capsule is convex,
-// so on a row it is one interval: the hull of where the row crosses the two end circles and
-// the band between them (a + t (abx, aby) + s (nx, ny), 0 <= t <= 1, -1 <= s <= 1).
+// the path; false when none do. The capsule is convex, so on a row it is one interval: the
+// hull of where the row crosses the two end circles and the band between them
+// (a + t (abx, aby) + s (nx, ny), 0 <= t <= 1, -1 <= s <= 1).
 bool StrokeEngine::Capsule::RowSpan(double py, int& from, int& to) const {
   if (round > 0) {
     const double dy = py - midY;
@@ -536,13 +548,11 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
   for (int i = 0; i < 3; ++i) load_[i] += ((under[i] - load_[i]) * pickup + (own[i] - load_[i]) * refill) * k;
   const double edge = edge_, ragged = ragged_;
   const float opacity = static_cast<float>(Opacity(last_.pressure));
-  const double reach = std::max(r0, r1) * (1 + ragged) + edge + 1;
-  const int x0 = std::max(0, static_cast<int>(std::floor(std::min(ax, b.x) - reach)));
-  const int x1 = std::min(s.width - 1, static_cast<int>(std::ceil(std::max(ax, b.x) + reach)));
-  const int y0 = std::max(0, static_cast<int>(std::floor(std::min(ay, b.y) - reach)));
-  const int y1 = std::min(s.height - 1, static_cast<int>(std::ceil(std::max(ay, b.y) + reach)));
-  if (x0 > x1 || y0 > y1) return;  // wholly outside the bitmap
-  dirty.Unite({x0, y0, x1 + 1, y1 + 1});
+  const Rect box = ReachBox(s, std::min(ax, b.x), std::max(ax, b.x), std::min(ay, b.y), std::max(ay, b.y),
+                           OilReach(std::max(r0, r1)));
+  if (box.Empty()) return;  // wholly outside the bitmap
+  const int x0 = box.left, x1 = box.right - 1, y0 = box.top, y1 = box.bottom - 1;
+  dirty.Unite(box);
   // No pixel farther than this from the path is touched, whatever the noise makes of the
   // radius below (a pixel is covered less than half the edge beyond the radius; a quarter
   // pixel more for rounding).
@@ -568,8 +578,7 @@ void StrokeEngine::Piece(const Surface& s, const Point& a, const Point& b, Rect&
   const float* factor = nullptr;
   // The segment's ragged edge, when it was worked out and holds this piece (it always does
   // but for rounding).
-  const bool mapped = !oilFactors_.empty() && x0 >= oilBox_.left && x1 < oilBox_.right && y0 >= oilBox_.top &&
-                      y1 < oilBox_.bottom;
+  const bool mapped = !oilFactors_.empty() && oilBox_.Holds(box);
   float* covers = rowCover_.data();
   float* sides = rowAcross_.data();
   for (int y = y0; y <= y1; ++y) {
@@ -644,13 +653,11 @@ void StrokeEngine::OilFactors(const Surface& s, const Point& a, const Point& b, 
   // The curve lies within the hull of its control points.
   const double xs[4] = {a.x, a.x + m0x / 3, b.x - (b.x - a.x) / 3, b.x};
   const double ys[4] = {a.y, a.y + m0y / 3, b.y - (b.y - a.y) / 3, b.y};
-  const double reach = std::max(Radius(a.pressure), Radius(b.pressure)) * (1 + ragged_) + edge_ + 1;
-  const int x0 = std::max(0, static_cast<int>(std::floor(*std::min_element(xs, xs + 4) - reach)));
-  const int x1 = std::min(s.width - 1, static_cast<int>(std::ceil(*std::max_element(xs, xs + 4) + reach)));
-  const int y0 = std::max(0, static_cast<int>(std::floor(*std::min_element(ys, ys + 4) - reach)));
-  const int y1 = std::min(s.height - 1, static_cast<int>(std::ceil(*std::max_element(ys, ys + 4) + reach)));
-  if (x0 > x1 || y0 > y1 || static_cast<double>(x1 - x0 + 1) * (y1 - y0 + 1) > 128.0 * 128) return;
-  oilBox_ = {x0, y0, x1 + 1, y1 + 1};
+  const Rect box = ReachBox(s, *std::min_element(xs, xs + 4), *std::max_element(xs, xs + 4), *std::min_element(ys, ys + 4),
+                           *std::max_element(ys, ys + 4), OilReach(std::max(Radius(a.pressure), Radius(b.pressure))));
+  if (box.Empty() || static_cast<double>(box.right - box.left) * (box.bottom - box.top) > 128.0 * 128) return;
+  oilBox_ = box;
+  const int x0 = box.left, x1 = box.right - 1, y0 = box.top, y1 = box.bottom - 1;
   oilFactorsW_ = x1 - x0 + 1 + 4;  // and a padding of ones, for the rows' last four
   oilFactors_.assign(static_cast<std::size_t>(oilFactorsW_) * (y1 - y0 + 1), 1.0f);
   for (int y = y0; y <= y1; ++y)
@@ -705,22 +712,20 @@ void StrokeEngine::AddCapsule(const Surface& s, const Point& a, const Point& b, 
   double r0 = Radius(a.pressure), r1 = Radius(b.pressure);
   double ax = a.x, ay = a.y, abx = b.x - a.x, aby = b.y - a.y;
   const double edge = edge_, bleed = bleed_, ragged = ragged_;
-  const double reach = std::max(r0, r1) * (1 + bleed + ragged) + edge + 1;
-  const int x0 = std::max(0, static_cast<int>(std::floor(std::min(ax, b.x) - reach)));
-  const int x1 = std::min(s.width - 1, static_cast<int>(std::ceil(std::max(ax, b.x) + reach)));
-  const int y0 = std::max(0, static_cast<int>(std::floor(std::min(ay, b.y) - reach)));
-  const int y1 = std::min(s.height - 1, static_cast<int>(std::ceil(std::max(ay, b.y) + reach)));
-  if (x0 > x1 || y0 > y1) return;  // wholly outside the bitmap
+  const Rect box = ReachBox(s, std::min(ax, b.x), std::max(ax, b.x), std::min(ay, b.y), std::max(ay, b.y),
+                           std::max(r0, r1) * (1 + bleed + ragged) + edge + 1);
+  if (box.Empty()) return;  // wholly outside the bitmap
   // No pixel farther than this from the path is touched, whatever the noise makes of the
   // radius (a pixel is covered less than half the edge beyond the radius; a quarter pixel
   // more for rounding).
   const double farthest = std::max(r0, r1) * (1 + bleed) * (1 + ragged) + edge / 2 + 0.25;
-  dirty.Unite({x0, y0, x1 + 1, y1 + 1});
+  dirty.Unite(box);
   const double opacity = Opacity((a.pressure + b.pressure) / 2);
-  Capsule c(ax, ay, abx, aby, r0, r1, farthest, static_cast<float>(RoundHalfAway(opacity * 255)), y0, y1);
+  Capsule c(ax, ay, abx, aby, r0, r1, farthest, static_cast<float>(RoundHalfAway(opacity * 255)), box.top,
+            box.bottom - 1);
   if (!NearPart(s, c)) return;
   capsules_.push_back(c);
-  capsuleBox_.Unite({x0, y0, x1 + 1, y1 + 1});
+  capsuleBox_.Unite(box);
 }
 
 void StrokeEngine::InkCapsules(const Surface& s) {

@@ -40,6 +40,7 @@ using Surface = zq::Bgr24View;
 struct Rect {
   int left = 0, top = 0, right = 0, bottom = 0;  // right and bottom exclusive
   bool Empty() const { return right <= left || bottom <= top; }
+  bool Holds(const Rect& r) const { return r.left >= left && r.right <= right && r.top >= top && r.bottom <= bottom; }
   void Unite(const Rect& r);
 };
 
@@ -152,6 +153,7 @@ class StrokeEngine {
   static int BleedStep(double radius);
   void SetBleed(int step);
   static double Ragged(const Settings& st);
+  double OilReach(double r) const;
   static void ClipToBounds(const Surface& s, double ax, double ay, double dx, double dy, double len, double margin,
                            double& from, double& to);
   double Radius(double pressure) const;
