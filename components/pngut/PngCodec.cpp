@@ -473,10 +473,6 @@ bool EncodeDirect(RowSource& image, const EncodeOptions& options, Sink& out) {
   return true;
 }
 
-}  // namespace
-
-namespace {
-
 constexpr std::size_t kMaxKeptBlock = 16 * 1024 * 1024, kMaxKeptBytes = 24 * 1024 * 1024;
 // An encoding uses five at once: the filtered rows, a bitmap's band, the compressed stream
 // and the deflater's two tables.

@@ -241,21 +241,6 @@ struct Tokens {
   const std::uint32_t* end() const { return data + n; }
 };
 
-// A block taken for the length of a call and kept again after it.
-class Scratch {
- public:
-  explicit Scratch(std::size_t size) : block_(TakeBlock(size)) {
-    if (!block_.bytes) throw std::bad_alloc();
-  }
-  ~Scratch() { KeepBlock(std::move(block_)); }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  std::uint8_t* bytes() { return block_.bytes.get(); }
-
- private:
-  Block block_;
-};
-
 void WriteBlock(BitWriter& out, const Tokens& tokens, bool last) {
   std::uint32_t litFreq[kLitLenSymbols] = {}, distFreq[kDistSymbols] = {};
   for (const std::uint32_t t : tokens) {

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <vector>
+#include <optional>
 
 #include "KeptBlock.h"
 #include "PngCodec.h"
@@ -100,12 +100,8 @@ class BitmapBands final : public zanpng::RowSource {
     if (!zq::ImageSizeAllowed(width_, height_)) throw zanpng::Error("bitmap size out of range");
     stride_ = zq::Bgr24Stride(width_);
     bandRows_ = static_cast<int>(std::max<std::size_t>(1, kBandBytes / stride_));
-    band_ = zanpng::TakeBlock(stride_ * static_cast<std::size_t>(std::min(bandRows_, height_)));
-    if (!band_.bytes) throw std::bad_alloc();
+    band_.emplace(stride_ * static_cast<std::size_t>(std::min(bandRows_, height_)));
   }
-  ~BitmapBands() { zanpng::KeepBlock(std::move(band_)); }
-  BitmapBands(const BitmapBands&) = delete;
-  BitmapBands& operator=(const BitmapBands&) = delete;
 
   int width() const override { return width_; }
   int height() const override { return height_; }
@@ -113,7 +109,7 @@ class BitmapBands final : public zanpng::RowSource {
   const std::uint8_t* Row(int y) override {
     if (y < first_ || y >= first_ + rows_) Load(y);
     // The band is bottom-up: its last buffer row is its first image row.
-    return band_.bytes.get() + stride_ * static_cast<std::size_t>(first_ + rows_ - 1 - y);
+    return band_->bytes() + stride_ * static_cast<std::size_t>(first_ + rows_ - 1 - y);
   }
 
  private:
@@ -124,7 +120,7 @@ class BitmapBands final : public zanpng::RowSource {
     const int n = std::min(bandRows_, height_ - y);
     BITMAPINFO bi = Info24(width_, height_);
     const int start = height_ - (y + n);
-    if (GetDIBits(dc_.get(), bitmap_, static_cast<UINT>(start), static_cast<UINT>(n), band_.bytes.get(),
+    if (GetDIBits(dc_.get(), bitmap_, static_cast<UINT>(start), static_cast<UINT>(n), band_->bytes(),
                   &bi, DIB_RGB_COLORS) != n)
       throw zanpng::Error("GetDIBits failed");
     first_ = y;
@@ -139,7 +135,7 @@ class BitmapBands final : public zanpng::RowSource {
   int bandRows_ = 1;
   int first_ = 0;
   int rows_ = 0;
-  zanpng::Block band_;  // kept for the next image
+  std::optional<zanpng::Scratch> band_;  // kept for the next image
 };
 
 // Creates the decoded image's bitmap: a bottom-up 24-bit DIB section, deleted again unless
