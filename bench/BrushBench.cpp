@@ -10,7 +10,6 @@
 #include <windows.h>
 #include <ocidl.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -98,7 +97,8 @@ int wmain(int argc, wchar_t** argv) {
                          "airbrush"};
   const int widths[] = {1, 8, 32};
   struct Wide {
-    double us = 0, overFill = 0, lowest = 0, highest = 0;
+    double us = 0, overFill = 0;
+    bench::Ratios pairs;  // at width 32: the calls against the fill, five times in turn
   } wide[7];
 
   std::printf("Pressure brush on a %d x %d drawing: %zu strokes, %zu ContinueStroke calls each run.\n", kW, kH,
@@ -178,7 +178,7 @@ int wmain(int argc, wchar_t** argv) {
         // Where the targets are judged, the fill and the calls are measured in turn five
         // times and the medians taken: a passing disturbance of the machine moves one pair,
         // not the verdict (the lowest and highest of the five ratios are printed too).
-        std::vector<double> fills, coms, ratios;
+        std::vector<double> fills, coms;
         // A first run makes the noise the brush keeps (each pixel's grain and ragged edge),
         // as a drawing's first strokes do; the rounds measure what the strokes after cost.
         whiteDrawing();
@@ -186,13 +186,11 @@ int wmain(int argc, wchar_t** argv) {
         for (int round = 0; round < 5; ++round) {
           fills.push_back(bench::Best(fillRun, 1));
           coms.push_back(bench::Best(whiteDrawing, comRun, 1));
-          ratios.push_back(coms.back() / fills.back());
+          wide[m].pairs.Add(coms.back() / fills.back());
         }
         fill = bench::Median(fills);
         com = bench::Median(coms);
-        overFill = bench::Median(ratios);
-        wide[m].lowest = *std::min_element(ratios.begin(), ratios.end());
-        wide[m].highest = *std::max_element(ratios.begin(), ratios.end());
+        overFill = wide[m].pairs.Median();
       } else {
         fill = bench::Best(fillRun, 3);
         com = bench::Best(whiteDrawing, comRun, 3);
@@ -214,8 +212,8 @@ int wmain(int argc, wchar_t** argv) {
   auto verdict = [](bool met) { return met ? "met" : "NOT MET"; };
   for (int m = 0; m < 7; ++m) {
     std::printf("  %-16s %7.1f us (<= 100 %s)  %6.1f x fill (<= 8 %s; pairs %.1f-%.1f)", names[m], wide[m].us,
-                verdict(wide[m].us <= 100), wide[m].overFill, verdict(wide[m].overFill <= 8), wide[m].lowest,
-                wide[m].highest);
+                verdict(wide[m].us <= 100), wide[m].overFill, verdict(wide[m].overFill <= 8), wide[m].pairs.Lowest(),
+                wide[m].pairs.Highest());
     if (m == 2 || m == 3 || m == 4)  // pencil, crayon, watercolour: the textured media
       std::printf("  %4.2f x oil ink (<= 2 %s)", wide[m].us / wide[0].us, verdict(wide[m].us / wide[0].us <= 2));
     std::printf("\n");
