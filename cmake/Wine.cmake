@@ -1,19 +1,24 @@
-# Running the build's Windows programs: wine64 in a prefix private to this build folder.
-# Build-time tools and the tests go through cmake/wine/wine-run; the tests additionally run
-# inside a session (an Xvfb display and a persistent wineserver) that CTest starts and stops.
+# Running the build's Windows programs in a prefix private to this build folder: wine64 for
+# x86_64, and for i686 the 32-bit Wine of the i386 root that scripts/bootstrap makes (run by
+# qemu-i386, see cmake/wine/i386-enter). Build-time tools and the tests go through
+# cmake/wine/wine-run; the tests additionally run inside a session (an Xvfb display and a
+# persistent wineserver) that CTest starts and stops.
 set(ZQ_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
-foreach(f wine-env.sh wine-run wine-session)
+foreach(f wine-env.sh wine-run wine-session i386-enter)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/wine/${f} ${ZQ_WINE_DIR}/${f} COPYONLY)
 endforeach()
+if(ZQ_ARCH STREQUAL "x86_64")
+  set(ZQ_WINE_ARCH win64)
+else()
+  set(ZQ_WINE_ARCH win32)
+endif()
+configure_file(${CMAKE_SOURCE_DIR}/cmake/wine/wine-config.sh.in ${ZQ_WINE_DIR}/wine-config.sh @ONLY)
+set(ZQ_WINE_CONFIG ${ZQ_WINE_DIR}/wine-config.sh)
 set(ZQ_WINE_RUN ${ZQ_WINE_DIR}/wine-run)
 
-# Only the x86_64 build runs what it builds; this machine cannot run 32-bit programs.
-if(ZQ_ARCH STREQUAL "x86_64")
-  set(ZQ_CAN_RUN ON)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${ZQ_WINE_RUN})
-else()
-  set(ZQ_CAN_RUN OFF)
-endif()
+# Both builds run what they build.
+set(ZQ_CAN_RUN ON)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${ZQ_WINE_RUN})
 
 set(ZQ_TEST_OUTPUT_DIR ${CMAKE_BINARY_DIR}/test-output)
 file(MAKE_DIRECTORY ${ZQ_TEST_OUTPUT_DIR})

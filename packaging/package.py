@@ -13,10 +13,9 @@
                                     (--registration takes one written before instead of
                                     registering again)
 
-The registry entries are those the modules' own DllRegisterServer writes: the 64-bit
-modules of --capture-modules (this machine runs no 32-bit programs) are registered from
-Program Files in a fresh Wine prefix and the change is read back; for win32 the type
-libraries' system kind becomes win32. Paths become the installer's file references
+The registry entries are those the modules' own DllRegisterServer writes: the modules of
+--capture-modules are registered from Program Files in a fresh Wine prefix of their kind and
+the change is read back; a win64 registration used for win32 gets win32 type libraries. Paths become the installer's file references
 ([#file] long, [!file] short, [INSTALLDIR] the folder).
 
 wixl (0.101) stores text that is not ASCII as empty strings whatever the code page (the
@@ -44,9 +43,20 @@ UPGRADE_CODE = "6F1D6C1E-3B1A-4C55-9E0C-5A8F7D2B9C41"
 NAMESPACE = uuid.UUID("0B7E8E5A-6C93-4F0B-8E2D-3D6A1C7B5E90")
 
 
+def module_arch(path):
+    """win32 or win64, from the machine field of a module's PE header."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    pe = int.from_bytes(head[0x3C:0x40], "little")
+    machine = int.from_bytes(head[pe + 4:pe + 6], "little")
+    return {0x14C: "win32", 0x8664: "win64"}[machine]
+
+
 def capture(top, modules, work):
-    """What DllRegisterServer writes for the modules installed in INSTALL_DIR."""
-    prefix = winereg.Prefix(top, os.path.join(work, "capture-wine"))
+    """What DllRegisterServer writes for the modules installed in INSTALL_DIR, in a prefix of
+    their own kind (the 32-bit modules with the i386 root's Wine)."""
+    arch = module_arch(os.path.join(modules, "ZanQuilmo4.ocx"))
+    prefix = winereg.Prefix(top, os.path.join(work, "capture-wine"), arch=arch)
     try:
         folder = prefix.unix_path(INSTALL_DIR)
         os.makedirs(folder)

@@ -14,26 +14,25 @@ CLASSES = r"HKEY_LOCAL_MACHINE\Software\Classes"
 
 class Prefix:
     """A fresh prefix made by cmake/wine/wine-env.sh in `wine_dir` (deleted first), on
-    `display` (an X display for the programs that open windows), or None."""
+    `display` (an X display for the programs that open windows), or None. `arch` "win64"
+    runs wine64; "win32" the 32-bit Wine of the i386 root (scripts/bootstrap)."""
 
-    def __init__(self, top, wine_dir, display=None):
+    def __init__(self, top, wine_dir, display=None, arch="win64"):
         self.top, self.wine_dir, self.display = top, os.path.abspath(wine_dir), display
+        self.wine_env = os.path.join(top, "cmake", "wine", "wine-env.sh")
         subprocess.run(["rm", "-rf", self.wine_dir], check=True)
         os.makedirs(self.wine_dir)
-        self._bash("zq_wine_prefix")
-        self.env = dict(os.environ, WINEPREFIX=os.path.join(self.wine_dir, "prefix"), WINEARCH="win64",
-                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d")
+        self.env = dict(os.environ, ZQ_WINE_DIR=self.wine_dir, ZQ_WINE_ARCH=arch, ZQ_TOP=os.path.abspath(top))
+        # This prefix's Wine is the one named here, whatever build called us.
+        self.env.pop("ZQ_WINE_CONFIG", None)
+        self.env.pop("DISPLAY", None)
+        self._bash("zq_wine_prefix", check=True)
         if display:
             self.env["DISPLAY"] = display
-        else:
-            self.env.pop("DISPLAY", None)
-        self.wine = os.environ.get("ZQ_WINE64", "/usr/lib/wine/wine64")
+        self.env["WINEPREFIX"] = os.path.join(self.wine_dir, "prefix")
 
-    def _bash(self, command):
-        env = dict(os.environ, ZQ_WINE_DIR=self.wine_dir)
-        env.pop("DISPLAY", None)
-        subprocess.run(["bash", "-c", f'. "{self.top}/cmake/wine/wine-env.sh" && {command}'],
-                       check=True, env=env)
+    def _bash(self, command, *args, **kwargs):
+        return subprocess.run(["bash", "-c", f'. "$0" && {command}', self.wine_env, *args], env=self.env, **kwargs)
 
     def unix_path(self, windows_path):
         """C:\\x\\y as a path of this machine."""
@@ -42,7 +41,7 @@ class Prefix:
         return os.path.join(self.env["WINEPREFIX"], "drive_c", *[p for p in rest.split("\\") if p])
 
     def run(self, *args, timeout=300, check=True):
-        r = subprocess.run([self.wine, *args], env=self.env, capture_output=True, timeout=timeout)
+        r = self._bash('exec "${ZQ_WINE[@]}" "$@"', *args, capture_output=True, timeout=timeout)
         out = r.stdout.decode("utf-8", "replace") + r.stderr.decode("utf-8", "replace")
         if check and r.returncode != 0:
             raise RuntimeError(f"{' '.join(args)} failed ({r.returncode}): {out}")
@@ -64,8 +63,7 @@ class Prefix:
                 return parse_reg(f.read())
 
     def close(self):
-        subprocess.run(["/usr/bin/env", f"WINEPREFIX={self.env['WINEPREFIX']}",
-                        os.environ.get("ZQ_WINESERVER", "wineserver"), "-k"], capture_output=True)
+        self._bash('"${ZQ_WINESERVER_CMD[@]}" -k', capture_output=True)
 
 
 def _unescape(s):

@@ -9,8 +9,9 @@ test cases; any other CTest test (static checks, fuzzing) counts as one. An exec
 CTest saw fail although its report shows no failing case (it crashed or timed out) counts as
 one failure more. The session fixtures count only when they fail.
 
-Prints the failures, then one line: "N passed, N failed" (with skipped cases, if any, after
-it in brackets), and exits 1 when anything failed or nothing ran.
+Prints the failures, a line of counts for each build folder ("i686: N passed, N failed"), then
+one line over all of them: "N passed, N failed" (with skipped cases, if any, after it in
+brackets), and exits 1 when anything failed or nothing ran.
 """
 import os
 import sys
@@ -33,14 +34,24 @@ def gtest_counts(path):
     return passed, failed, skipped, failures
 
 
+def counts_line(passed, failed, skipped):
+    line = f"{passed} passed, {failed} failed"
+    if skipped:
+        line += f" ({skipped} skipped)"
+    return line
+
+
 def main(argv):
     passed = failed = skipped = 0
     failures = []
+    per_build = []
     for build in argv[1:]:
+        before = (passed, failed, skipped)
         junit = os.path.join(build, "ctest-junit.xml")
         if not os.path.exists(junit):
             failed += 1
             failures.append(f"{build}: no test report (the build or CTest did not run)")
+            per_build.append((os.path.basename(os.path.normpath(build)), 0, 1, 0))
             continue
         for case in ET.parse(junit).getroot().iter("testcase"):
             name = case.get("name")
@@ -68,12 +79,13 @@ def main(argv):
             else:
                 failed += 1
                 failures.append(f"{os.path.basename(build)}: {name}")
+        per_build.append((os.path.basename(os.path.normpath(build)),
+                          passed - before[0], failed - before[1], skipped - before[2]))
     for f in failures:
         print("FAILED:", f)
-    line = f"{passed} passed, {failed} failed"
-    if skipped:
-        line += f" ({skipped} skipped)"
-    print(line)
+    for name, p, f, s in per_build:
+        print(f"{name}: {counts_line(p, f, s)}")
+    print(counts_line(passed, failed, skipped))
     return 1 if failed or passed == 0 else 0
 
 

@@ -234,6 +234,9 @@ void CheckInterface(ITypeLib* lib) {
 
 }  // namespace
 
+// The system kind of the libraries this build makes (widl writes one for its target).
+constexpr SYSKIND kThisBuild = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
+
 class TypeLib : public ::testing::Test {
  protected:
   void Load(const char* variable, SYSKIND kind) {
@@ -247,11 +250,11 @@ class TypeLib : public ::testing::Test {
     kind_ = kind;
   }
   Ref<ITypeLib> lib_;
-  SYSKIND kind_ = SYS_WIN64;
+  SYSKIND kind_ = kThisBuild;
 };
 
 TEST_F(TypeLib, LibraryOfTheModule) {
-  Load("ZQ_OCX", SYS_WIN64);
+  Load("ZQ_OCX", kThisBuild);
   CheckLibrary(lib_.p, kind_);
 }
 
@@ -263,12 +266,12 @@ TEST_F(TypeLib, LibraryOfThe32BitModule) {
 }
 
 TEST_F(TypeLib, DualInterfaceInVtableOrder) {
-  Load("ZQ_OCX", SYS_WIN64);
+  Load("ZQ_OCX", kThisBuild);
   CheckInterface(lib_.p);
 }
 
 TEST_F(TypeLib, NamesAndDefaults) {
-  Load("ZQ_OCX", SYS_WIN64);
+  Load("ZQ_OCX", kThisBuild);
   Ref<ITypeInfo> disp, iface;
   Views(lib_.p, disp, iface);
   using V = std::vector<std::wstring>;
@@ -299,7 +302,7 @@ TEST_F(TypeLib, NamesAndDefaults) {
 }
 
 TEST_F(TypeLib, DispatchNamesOfTheLibraryOnly) {
-  Load("ZQ_OCX", SYS_WIN64);
+  Load("ZQ_OCX", kThisBuild);
   Ref<ITypeInfo> disp;
   ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_IZanQuilmoAx4, disp.put()), S_OK);
   for (const auto& [name, want] : std::vector<std::pair<const wchar_t*, MEMBERID>>{
@@ -319,7 +322,7 @@ TEST_F(TypeLib, DispatchNamesOfTheLibraryOnly) {
 }
 
 TEST_F(TypeLib, EmptyEventInterface) {
-  Load("ZQ_OCX", SYS_WIN64);
+  Load("ZQ_OCX", kThisBuild);
   Ref<ITypeInfo> ev;
   ASSERT_EQ(lib_->GetTypeInfoOfGuid(kEvents, ev.put()), S_OK);
   EXPECT_EQ(Name(ev.p), L"IZanQuilmoAx4Events");
@@ -332,7 +335,7 @@ TEST_F(TypeLib, EmptyEventInterface) {
 }
 
 TEST_F(TypeLib, ControlClass) {
-  Load("ZQ_OCX", SYS_WIN64);
+  Load("ZQ_OCX", kThisBuild);
   Ref<ITypeInfo> cls;
   ASSERT_EQ(lib_->GetTypeInfoOfGuid(kClass, cls.put()), S_OK);
   EXPECT_EQ(Name(cls.p), L"ZanQuilmoAx4");
@@ -357,7 +360,7 @@ TEST_F(TypeLib, ControlClass) {
 }
 
 TEST_F(TypeLib, Enumerations) {
-  Load("ZQ_OCX", SYS_WIN64);
+  Load("ZQ_OCX", kThisBuild);
   struct Enum {
     GUID guid;
     const wchar_t* name;
@@ -393,7 +396,7 @@ TEST_F(TypeLib, Enumerations) {
 }
 
 TEST_F(TypeLib, NoMemberUsesTheMouseButtonEnumeration) {
-  Load("ZQ_OCX", SYS_WIN64);
+  Load("ZQ_OCX", kThisBuild);
   Ref<ITypeInfo> disp, iface;
   Views(lib_.p, disp, iface);
   Attr a(iface.p);

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -351,6 +353,109 @@ TEST_F(ImageTest, ClearAsksAndClearsTheDrawingAndOnRequestTheBackground) {
   EXPECT_EQ(Pixels(photo), Pixels(ax.TextureBitmap()));
   EXPECT_TRUE(ax.HasBackground);
   ax.FTabletReady = false;
+}
+
+// The process's address space from its own map (VirtualQuery): the private memory committed,
+// the largest free block and where user addresses end. The walk sees the same on Windows and
+// under Wine; the process counters of an emulated 32-bit process would describe the emulator.
+struct AddressSpace {
+  std::uint64_t privateBytes = 0, largestFree = 0, end = 0;
+};
+AddressSpace Measure() {
+  SYSTEM_INFO si;
+  GetSystemInfo(&si);
+  AddressSpace a;
+  a.end = reinterpret_cast<std::uintptr_t>(si.lpMaximumApplicationAddress) + 1;
+  const char* p = static_cast<const char*>(si.lpMinimumApplicationAddress);
+  MEMORY_BASIC_INFORMATION m;
+  while (p < si.lpMaximumApplicationAddress && VirtualQuery(p, &m, sizeof m) == sizeof m) {
+    if (m.State == MEM_FREE) a.largestFree = std::max<std::uint64_t>(a.largestFree, m.RegionSize);
+    if (m.State == MEM_COMMIT && m.Type == MEM_PRIVATE) a.privateBytes += m.RegionSize;
+    p = static_cast<const char*>(m.BaseAddress) + m.RegionSize;
+  }
+  return a;
+}
+std::string MiB(std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
+
+// A 24-bit BMP of w x h written a row at a time (a gradient), without the whole image in memory.
+bool WriteLargeBmp(const std::wstring& path, int w, int h) {
+  const std::size_t stride = Bgr24Stride(w);
+  BITMAPFILEHEADER fh{};
+  BITMAPINFOHEADER ih{};
+  fh.bfType = 0x4D42;
+  fh.bfOffBits = sizeof fh + sizeof ih;
+  fh.bfSize = static_cast<DWORD>(fh.bfOffBits + stride * h);
+  ih.biSize = sizeof ih;
+  ih.biWidth = w;
+  ih.biHeight = h;
+  ih.biPlanes = 1;
+  ih.biBitCount = 24;
+  const HANDLE raw = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) return false;
+  const fw::OwnedHandle<HANDLE, &CloseHandle> f(raw);
+  DWORD done = 0;
+  bool ok = WriteFile(f.get(), &fh, sizeof fh, &done, nullptr) && WriteFile(f.get(), &ih, sizeof ih, &done, nullptr);
+  std::vector<std::uint8_t> row(stride);
+  for (int y = 0; ok && y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      row[3 * x] = static_cast<std::uint8_t>(x);
+      row[3 * x + 1] = static_cast<std::uint8_t>(y);
+      row[3 * x + 2] = static_cast<std::uint8_t>(x + y);
+    }
+    ok = WriteFile(f.get(), row.data(), static_cast<DWORD>(stride), &done, nullptr) && done == stride;
+  }
+  return ok;
+}
+
+// The largest drawing (16 Mi pixels: two layers and four history bitmaps of 48 MiB) full of
+// noise (the largest PNG), the largest image a file may hold (50 Mi pixels, 150 MiB) waiting
+// to be placed, and the drawing read as PngImageBase64 while it waits: all of it at once must
+// fit in the 2 GB of a 32-bit host process, and leave room to read the drawing again.
+TEST_F(ImageTest, TheLargestDrawingAndImageFitTogetherInA32BitProcess) {
+  const std::wstring dir = Folder();
+  const std::wstring path = zqtest::Join(dir, L"50 Mi pixels.bmp");
+  ASSERT_TRUE(WriteLargeBmp(path, 8192, 6400));
+  const AddressSpace start = Measure();
+  Hosted h;
+  Probe& ax = *h.ax;
+  ax.Set_DrawAreaAlign(1);
+  ax.Set_DrawAreaWidth(4096);
+  ax.Set_DrawAreaHeight(4096);
+  ASSERT_EQ(4096, ax.DrawBitmap().Width());
+  ASSERT_EQ(4096, ax.DrawBitmap().Height());
+  const Bgr24View v = ax.DrawBitmap().View();
+  std::uint32_t seed = 12345;
+  for (int y = 0; y < v.height; ++y)
+    for (std::uint8_t *p = v.Row(y), *e = p + std::size_t(v.width) * 3; p < e; ++p)
+      *p = static_cast<std::uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+  const AddressSpace drawing = Measure();
+  {
+    zqtest::AnsweredDialogs boxes({IDNO});  // not shrunk: it waits at its full size
+    ASSERT_EQ(-1, ax.LoadFromFile(path, 1, 0, 0));
+  }
+  ASSERT_EQ(8192, ax.FPasteBmp->Width());
+  ASSERT_EQ(6400, ax.FPasteBmp->Height());
+  const AddressSpace waiting = Measure();
+  std::size_t length = 0;
+  AddressSpace read;
+  {
+    const fw::BStr text = ax.Get_PngImageBase64();
+    length = SysStringLen(text.get());
+    read = Measure();
+  }
+  EXPECT_GT(length, (48u << 20) / 3 * 4) << "noise does not compress";
+  const fw::BStr again = ax.Get_PngImageBase64();
+  EXPECT_EQ(length, SysStringLen(again.get())) << "read again once the first text is freed";
+  if (sizeof(void*) == 4) {
+    EXPECT_LE(read.end, 0x80000000u) << "the test runs as a host without /LARGEADDRESSAWARE";
+  }
+  const std::string figures = "private " + MiB(start.privateBytes) + " -> drawing " + MiB(drawing.privateBytes) +
+                              " -> image waiting " + MiB(waiting.privateBytes) + " -> text held " +
+                              MiB(read.privateBytes) + "; largest free block then " + MiB(read.largestFree) +
+                              " of " + MiB(read.end) + "; text " + std::to_string(length) + " characters";
+  std::printf("address space: %s\n", figures.c_str());
+  RecordProperty("address_space", figures);
+  ax.PasteImage(0, 0, 2);
 }
 
 }  // namespace

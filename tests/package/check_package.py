@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""The distribution installed as a user would, each time in a fresh Wine prefix:
+"""The distribution of one build (--arch: win64 from the x86_64 build, win32 from the i686 one)
+installed as a user would, each time in a fresh Wine prefix of that build's kind (the 32-bit
+ones with the 32-bit Wine of the i386 root, its msiexec, cmd, regsvr32 and cscript):
 
   - the MSI, with msiexec /i /qn: every registry entry DllRegisterServer writes is there,
     key by key and value by value, and nothing else outside the Installer's own keys
@@ -9,11 +11,13 @@
   - the zip, unpacked into a folder whose name has a blank: register.cmd writes the same
     entries (with that folder's paths), cscript creates the control, unregister.cmd
     removes them all;
-  - the 32-bit package that ships (built from --i686-modules when given), which cannot be
-    installed here, read back with msiinfo: the 32-bit modules, a 32-bit package installing
-    into the 32-bit Program Files, and the same registry entries with win32 type libraries.
+  - from the x86_64 build, also the 32-bit package as scripts/package makes it (from
+    --i686-modules, with the registration the 64-bit modules wrote), read back with msiinfo:
+    the 32-bit modules, a 32-bit package installing into the 32-bit Program Files, and the
+    same registry entries with win32 type libraries.
 
-    check_package.py --top TOP --build BUILD --version X.Y [--i686-modules DIR]
+    check_package.py --top TOP --build BUILD --version X.Y [--arch win32|win64]
+                     [--i686-modules DIR]
 """
 import argparse
 import json
@@ -70,8 +74,8 @@ def warm_up(prefix, work):
     prefix.run("cscript", "//NoLogo", "Z:" + js.replace("/", "\\"), check=False)
 
 
-def check_msi(winereg, work, msi, reg, display):
-    prefix = winereg.Prefix(TOP, os.path.join(work, "msi-wine"), display)
+def check_msi(winereg, work, msi, reg, display, arch):
+    prefix = winereg.Prefix(TOP, os.path.join(work, "msi-wine"), display, arch)
     try:
         warm_up(prefix, work)
         before = prefix.snapshot()
@@ -95,8 +99,8 @@ def check_msi(winereg, work, msi, reg, display):
         prefix.close()
 
 
-def check_zip(winereg, work, archive, reg, display):
-    prefix = winereg.Prefix(TOP, os.path.join(work, "zip-wine"), display)
+def check_zip(winereg, work, archive, reg, display, arch):
+    prefix = winereg.Prefix(TOP, os.path.join(work, "zip-wine"), display, arch)
     try:
         target = prefix.unix_path(r"C:\ZQ test")
         with zipfile.ZipFile(archive) as z:
@@ -181,6 +185,7 @@ def main():
     ap.add_argument("--top", required=True)
     ap.add_argument("--build", required=True)
     ap.add_argument("--version", required=True)
+    ap.add_argument("--arch", choices=["win32", "win64"], default="win64")
     ap.add_argument("--i686-modules")
     a = ap.parse_args()
     TOP = a.top
@@ -192,7 +197,7 @@ def main():
     work = os.path.join(a.build, "package-test")
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
-    subprocess.run([sys.executable, os.path.join(TOP, "packaging", "package.py"), "--top", TOP, "--arch", "win64",
+    subprocess.run([sys.executable, os.path.join(TOP, "packaging", "package.py"), "--top", TOP, "--arch", a.arch,
                     "--modules", os.path.join(a.build, "modules"), "--capture-modules",
                     os.path.join(a.build, "modules"), "--version", a.version, "--out", work], check=True)
     with open(os.path.join(work, "registration.json"), encoding="utf-8") as f:
@@ -200,10 +205,13 @@ def main():
     reg["entries"] = {k: {n: tuple(v) for n, v in vals.items()} for k, vals in reg["entries"].items()}
     verb = [v for k, vals in reg["entries"].items() if k.lower().endswith("\\verb\\0") for v in vals.values()]
     check(("string", "プロパティ,0,2") in verb, "DllRegisterServer registers the verb プロパティ,0,2")
-    name = f"ZanQuilmo4-{a.version}-win64"
-    check_msi(winereg, work, os.path.join(work, name + ".msi"), reg, display)
-    check_zip(winereg, work, os.path.join(work, name + ".zip"), reg, display)
-    if a.i686_modules and os.path.isfile(os.path.join(a.i686_modules, "ZanQuilmo4.ocx")):
+    name = f"ZanQuilmo4-{a.version}-{a.arch}"
+    check_msi(winereg, work, os.path.join(work, name + ".msi"), reg, display, a.arch)
+    check_zip(winereg, work, os.path.join(work, name + ".zip"), reg, display, a.arch)
+    if a.arch == "win32":
+        check(any(k.lower().endswith("\\0\\win32") for k in reg["entries"]),
+              "the 32-bit modules register win32 type libraries")
+    elif a.i686_modules and os.path.isfile(os.path.join(a.i686_modules, "ZanQuilmo4.ocx")):
         check_win32(work, a.i686_modules, a.version, os.path.join(work, name + ".msi"),
                     os.path.join(work, "registration.json"))
     else:
