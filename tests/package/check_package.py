@@ -11,10 +11,11 @@ ones with the 32-bit Wine of the i386 root, its msiexec, cmd, regsvr32 and cscri
   - the zip, unpacked into a folder whose name has a blank: register.cmd writes the same
     entries (with that folder's paths), cscript creates the control, unregister.cmd
     removes them all;
-  - from the x86_64 build, also the 32-bit package as scripts/package makes it (from
-    --i686-modules, with the registration the 64-bit modules wrote), read back with msiinfo:
-    the 32-bit modules, a 32-bit package installing into the 32-bit Program Files, and the
-    same registry entries with win32 type libraries.
+  - from the x86_64 build, also a 32-bit package made of --i686-modules with the registration
+    the 64-bit modules wrote, read back with msiinfo: the 32-bit modules, a 32-bit package
+    installing into the 32-bit Program Files, and the same registry entries with win32 type
+    libraries. (The win32 package that ships is made from the 32-bit modules' own
+    registration, and the i686 build installs it for real.)
 
     check_package.py --top TOP --build BUILD --version X.Y [--arch win32|win64]
                      [--i686-modules DIR]
