@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "BmpCodec.h"
 #include "Files.h"
 #include "JpegCodec.h"
 #include "PngBridge.h"
@@ -15,23 +16,6 @@ namespace zq {
 
 namespace {
 
-// The size a BMP file's header claims, or nothing for what is no BMP header.
-std::optional<std::pair<std::int64_t, std::int64_t>> BmpSize(const ByteString& b) {
-  if (b.size() < sizeof(BITMAPFILEHEADER) + sizeof(BITMAPCOREHEADER) || b[0] != 'B' || b[1] != 'M') return std::nullopt;
-  DWORD headerSize = 0;
-  std::memcpy(&headerSize, b.data() + sizeof(BITMAPFILEHEADER), 4);
-  if (headerSize == sizeof(BITMAPCOREHEADER)) {
-    BITMAPCOREHEADER h{};
-    std::memcpy(&h, b.data() + sizeof(BITMAPFILEHEADER), sizeof h);
-    return std::pair<std::int64_t, std::int64_t>{h.bcWidth, h.bcHeight};
-  }
-  if (headerSize < sizeof(BITMAPINFOHEADER) || b.size() < sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER))
-    return std::nullopt;
-  BITMAPINFOHEADER h{};
-  std::memcpy(&h, b.data() + sizeof(BITMAPFILEHEADER), sizeof h);
-  return std::pair<std::int64_t, std::int64_t>{h.biWidth, h.biHeight < 0 ? -std::int64_t{h.biHeight} : h.biHeight};
-}
-
 void CopyInto(const Bgr24Image& image, fw::Bitmap& bitmap) {
   fw::Bitmap made;
   made.SetSize(image.width(), image.height());
@@ -39,7 +23,6 @@ void CopyInto(const Bgr24Image& image, fw::Bitmap& bitmap) {
   for (int y = 0; y < image.height(); ++y) std::memcpy(v.Row(y), image.Row(y), std::size_t(image.width()) * 3);
   bitmap.Assign(made);
 }
-
 
 bool Blank(const std::wstring& name) {
   return std::all_of(name.begin(), name.end(), [](wchar_t c) { return c <= L' ' || std::iswspace(c); });
@@ -81,26 +64,17 @@ int LoadBitmapFile(HINSTANCE module, fw::Bitmap& bitmap, const std::wstring& nam
   const int format = GetImageFormat(name);
   if (format == kFormatNone) return 1;
   try {
-    const std::optional<ByteString> bytes = fw::ReadWholeFile(name, kMaxImageFileBytes);
+    std::optional<ByteString> bytes = fw::ReadWholeFile(name, kMaxImageFileBytes);
     if (!bytes) return 0;
-    switch (format) {
-      case kFormatPng:
-        return PngToBitmap(module, *bytes, bitmap, kMaxLoadedImagePixels) ? -1 : 0;
-      case kFormatBmp: {
-        const auto size = BmpSize(*bytes);
-        if (!size || !LoadedImageSizeAllowed(size->first, size->second)) return 0;
-        fw::Bitmap loaded;
-        loaded.LoadFromFile(name);
-        bitmap.Assign(loaded);
-        return -1;
-      }
-      default: {
-        const auto image = jpeg::Decode(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size());
-        if (!image) return 0;
-        CopyInto(*image, bitmap);
-        return -1;
-      }
-    }
+    if (format == kFormatPng) return PngToBitmap(module, *bytes, bitmap, kMaxLoadedImagePixels) ? -1 : 0;
+    // BMP files are read from the bytes already read, never by the platform's loader, which
+    // trusts their headers.
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes->data());
+    const auto image = format == kFormatBmp ? bmp::Decode(data, bytes->size()) : jpeg::Decode(data, bytes->size());
+    bytes.reset();  // the file's bytes go before the bitmap is made: a 32-bit host has little room
+    if (!image) return 0;
+    CopyInto(*image, bitmap);
+    return -1;
   } catch (...) {
     return 0;
   }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "BmpCorpus.h"
 #include "ComSupport.h"
 #include "HostedControl.h"
 #include "Files.h"
@@ -185,6 +186,30 @@ TEST_F(ImageTest, SavesAreAllOrNothingAndHostileFilesAreRefusedFromTheirHeaders)
   EXPECT_EQ(0, ax.LoadFromFile(writeRaw(L"noise.jpg", std::string(5000, '\xFF')), 0, 0, 0));
   EXPECT_LT(GetTickCount64() - start, 2000u);
   EXPECT_EQ(pixels, Pixels(ax.DrawBitmap()));
+}
+
+// Every file of the BMP corpus through the real control: a readable one is placed as it is,
+// a damaged one gives 0 and leaves the drawing as it was. (The one whose pixel offset points
+// past its end used to end the host process inside the platform's image loader.)
+TEST_F(ImageTest, DamagedBmpFilesAreRefusedAndLeaveTheDrawingAsItWas) {
+  Hosted h;
+  Probe& ax = *h.ax;
+  Paint(ax.DrawBitmap(), 557, 353);
+  const auto drawn = Pixels(ax.DrawBitmap());
+  for (const zqtest::BmpCase& c : zqtest::BmpCorpus()) {
+    SCOPED_TRACE(c.name);
+    if (!c.readable) {
+      EXPECT_EQ(0, ax.LoadFromFile(c.path, 0, 0, 0));
+      EXPECT_EQ(drawn, Pixels(ax.DrawBitmap())) << "the drawing changed";
+      continue;
+    }
+    ASSERT_EQ(-1, ax.LoadFromFile(c.path, 0, 0, 0));
+    const Bgr24View v = ax.DrawBitmap().View();
+    std::vector<std::uint8_t> placed;
+    for (int y = 0; y < c.height; ++y) placed.insert(placed.end(), v.Row(y), v.Row(y) + c.width * 3);
+    EXPECT_EQ(c.pixels, placed) << "placed at (0, 0) as the file holds it";
+    Paint(ax.DrawBitmap(), 557, 353);
+  }
 }
 
 TEST_F(ImageTest, ImagesLargerThanTheAreaAreShrunkWhenTheUserSaysYes) {
