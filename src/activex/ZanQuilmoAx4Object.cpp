@@ -12,14 +12,12 @@
 
 #include "ActiveForm.h"
 #include "SiteLock.h"
-#include "Dialogs.h"
 #include "ZanQuilmo4_TLB.h"
 #include "ZanQuilmoImpl.h"
 
 namespace zq {
 
 const wchar_t kProgId[] = L"ZanQuilmo4.ZanQuilmoAx4";
-const wchar_t kDaxErrorCaption[] = L"DAX エラー";
 
 namespace {
 
@@ -126,7 +124,10 @@ class ZanQuilmoAx4Object final : public fw::DualDispatch<IZanQuilmoAx4>, public 
     p.push_back(number(L"Enabled2", c.Enabled2()));
     p.push_back(number(L"DrawEnabled2", c.DrawEnabled2()));
     fw::DesignProperty picture{L"Picture2", true, 0, {}};
-    if (!c.Picture2().Empty()) picture.bytes = c.Picture2().ToBmp();
+    {
+      const TZanQuilmoAx4::BandsLifted clean(c);
+      if (!c.Picture2().Empty()) picture.bytes = c.Picture2().ToBmp();
+    }
     p.push_back(std::move(picture));
     p.push_back(number(L"DrawAreaAlign2", c.DrawAreaAlign2()));
     p.push_back(number(L"DrawAreaHeight2", c.DrawAreaHeight2()));
@@ -221,7 +222,9 @@ HRESULT CreateZanQuilmoAx4(IUnknown* outer, REFIID riid, void** ppv) {
       message = fw::Widen(e.what());
     } catch (...) {
     }
-    fw::Dialogs().Message(nullptr, DaxMessage(message), kDaxErrorCaption, fw::MsgButtons::Ok, fw::MsgIcon::Error);
+    // The caller learns it from the error information; a modal box here would stop an
+    // unattended host (a service, a converter, a test runner) until someone clicks.
+    fw::SetComError(IID_IClassFactory, kProgId, DaxMessage(message));
     return E_UNEXPECTED;
   }
   const HRESULT hr = object->Inner()->QueryInterface(riid, ppv);

@@ -7,7 +7,6 @@
 namespace zq {
 
 extern const wchar_t kProgId[];
-extern const wchar_t kDaxErrorCaption[];
 // Misc status: OLEMISC_ACTSLIKELABEL and OLEMISC_SIMPLEFRAME for the control, and for its
 // ActiveX form RECOMPOSEONRESIZE, CANTLINKINSIDE, INSIDEOUT, ACTIVATEWHENVISIBLE and
 // SETCLIENTSITEFIRST: 205201.
@@ -20,7 +19,8 @@ void SetControlModule(HINSTANCE module);
 // Whether the module's type library describes the class.
 bool ControlTypeInfoPresent();
 // Makes a control object (aggregated when `outer` is given) and queries it for riid. A
-// failure while the control is made shows the "DAX エラー" box and gives E_UNEXPECTED.
+// failure while the control is made gives E_UNEXPECTED with its message (a full stop added
+// when its last character sorts after ".") as the error information, and shows no box.
 HRESULT CreateZanQuilmoAx4(IUnknown* outer, REFIID riid, void** ppv);
 
 }  // namespace zq

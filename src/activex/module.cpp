@@ -37,7 +37,7 @@ ServerModule& Server() {
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
   if (ppv) *ppv = nullptr;
   if (IsEqualCLSID(clsid, CLSID_ZanQuilmoAx4) && !zq::ControlTypeInfoPresent()) {
-    SetComError(IID_IClassFactory, zq::kProgId, L"ZanQuilmoAx4 クラスのタイプ情報がありません");
+    SetComError(IID_IClassFactory, zq::kProgId, L"TZanQuilmoAx4 クラスのタイプ情報がありません");
     return E_UNEXPECTED;
   }
   return Server().GetClassObject(clsid, riid, ppv);

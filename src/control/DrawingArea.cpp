@@ -30,6 +30,7 @@ SIZE AllowedArea(int w, int h) {
 
 void TZanQuilmoAx4::ResizeImage(fw::Image& image, int width, int height) {
   const SIZE s = AllowedArea(width, height);
+  const BandsLifted clean(*this);  // a band cut by the new size could not be taken out whole
   fw::CanvasLock lock(image.GetCanvas());
   fw::Bitmap& b = image.GetPicture().GetBitmap();
   b.SetHeight(s.cy);
@@ -46,6 +47,7 @@ void TZanQuilmoAx4::ResizeAreaBitmaps(int width, int height) {
   for (fw::Bitmap* b : all)
     if (!AreaAllowed(width < 0 ? b->Width() : width, height < 0 ? b->Height() : height))
       throw fw::Error(fw::Narrow(kAreaTooLarge), E_INVALIDARG);
+  const BandsLifted clean(*this);  // a band cut by the new size could not be taken out whole
   std::deque<fw::CanvasLock> locks;
   for (fw::Bitmap* b : all) locks.emplace_back(b->GetCanvas());
   std::vector<fw::Bitmap::PreparedSize> prepared;

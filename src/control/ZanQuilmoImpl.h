@@ -22,6 +22,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -86,8 +87,24 @@ class TZanQuilmoAx4 : public ZanQuilmoForm, public DrawingState {
   void SetVisible2(short v);
   short Enabled2() const { return Enabled() ? -1 : 0; }
   void SetEnabled2(short v);
-  // Picture2: the drawing's bitmap; writing copies a picture into the drawing without
-  // fitting the area or touching the history.
+  // The rubber bands (a shape's or the text box's while it is dragged, the rectangle of an
+  // image waiting to be placed) are drawn into the drawing by exclusive-or, for the screen.
+  // Whatever reads the drawing (files, text, pictures, saved state, the container's view,
+  // snapshots) or replaces or resizes it lifts them for that time: one more exclusive-or
+  // takes them out, and one more puts them back where they were. Nested lifts lift once.
+  class BandsLifted {
+   public:
+    explicit BandsLifted(TZanQuilmoAx4& control);
+    ~BandsLifted();
+    BandsLifted(const BandsLifted&) = delete;
+    BandsLifted& operator=(const BandsLifted&) = delete;
+
+   private:
+    TZanQuilmoAx4& control_;
+    bool lifted_ = false;
+  };
+  // Picture2: the drawing's bitmap (lift the bands to read it without them); writing copies
+  // a picture into the drawing without fitting the area or touching the history.
   const fw::Bitmap& Picture2() { return DrawBitmap(); }
   void SetPicture2(const fw::Bitmap& picture);
 
@@ -257,7 +274,7 @@ class TZanQuilmoAx4 : public ZanQuilmoForm, public DrawingState {
   void ShapeDragMove(ShiftState shift, int x, int y);
   void FinishShapeDrag(ShiftState shift, int x, int y);
   // The bucket and the text.
-  void BucketFill(int x, int y);
+  bool BucketFill(int x, int y);
   // False when there is no text to place (then no drag starts).
   bool BeginTextDrag(int x, int y);
   DragPoint TextBoxPoint(std::size_t lines, int x, int y) const;
@@ -300,7 +317,13 @@ class TZanQuilmoAx4 : public ZanQuilmoForm, public DrawingState {
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   int snapshots_ = 0;
   bool strokeErases_ = false;  // the stroke in progress goes to the eraser (chosen at its first point)
-  bool bandShown_ = false;     // a rubber band is in the drawing now
+  bool bandShown_ = false;     // a shape's or the text box's rubber band is in the drawing now
+  int bandKind_ = kKindRectangle;  // its figure
+  bool placementBand_ = false;     // the waiting image's rectangle is in the drawing now
+  DragPoint placementCentre_{};    // where it is
+  int bandLifts_ = 0;              // lifts under way (BandsLifted)
+  std::optional<BandsLifted> pictureLift_;  // while the form paints a picture of itself
+  void XorBands();
 };
 
 }  // namespace zq

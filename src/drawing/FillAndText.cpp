@@ -24,14 +24,16 @@ int MinimumTextHeight(std::size_t lines) {
 
 // Fills the region of exactly the clicked colour around (x, y) with PenColor; the region is
 // joined through pixels beside, above and below each other, never across a corner (Fill.h).
-void TZanQuilmoAx4::BucketFill(int x, int y) {
+// False when no pixel changed (outside the drawing, or the region has the colour already).
+bool TZanQuilmoAx4::BucketFill(int x, int y) {
   fw::Canvas& c = imgDraw->GetCanvas();
   fw::CanvasLock lock(c);
   const std::int64_t painted = SurfaceFill(DrawBitmap().View(), x, y, PenColor);
   c.Brush() = {fw::BrushStyle::Solid, BackColor};
-  if (painted == 0) return;  // outside the drawing, or the region has the colour already
+  if (painted == 0) return false;
   if (pnlImg->HandleAllocated()) InvalidateRect(pnlImg->Handle(), nullptr, FALSE);
   Modified();
+  return true;
 }
 
 // ---- the text ----

@@ -66,8 +66,8 @@ void TZanQuilmoAx4::imgDrawMouseDown(Control&, MouseButton, ShiftState, int x, i
       DrawStrokePoint(4L * x, 4L * y, kMousePressure, 0, true);
       break;
     case kToolBucket:
-      BucketFill(x, y);
-      TakeUndoSnapshot();
+      // A fill that changed nothing is no step: the last real one stays the one undone.
+      if (BucketFill(x, y)) TakeUndoSnapshot();
       break;
     case kToolText:
       if (BeginTextDrag(x, y)) StrokePhase = kPhaseMouseDrag;

@@ -98,7 +98,32 @@ void TZanQuilmoAx4::MoveRubberBand(int kind, DragPoint p) {
   if (bandShown_) DrawFigure(kind, kSetupRubberBand, DragAnchor, DragLast);  // removes the old band
   DrawFigure(kind, kSetupRubberBand, DragAnchor, p);
   bandShown_ = true;
+  bandKind_ = kind;
   DragLast = p;
+}
+
+// Each band in the drawing once more: out if it was in, in again if it was lifted.
+void TZanQuilmoAx4::XorBands() {
+  if (bandShown_) DrawFigure(bandKind_, kSetupRubberBand, DragAnchor, DragLast);
+  if (placementBand_)
+    DrawFigure(kKindRectangle, kSetupRubberBand,
+               {placementCentre_.x - PasteHalfWidth, placementCentre_.y - PasteHalfHeight},
+               {placementCentre_.x + PasteHalfWidth, placementCentre_.y + PasteHalfHeight});
+}
+
+TZanQuilmoAx4::BandsLifted::BandsLifted(TZanQuilmoAx4& control) : control_(control) {
+  if (control_.bandLifts_++ > 0 || !(control_.bandShown_ || control_.placementBand_)) return;
+  control_.XorBands();
+  lifted_ = true;
+}
+
+TZanQuilmoAx4::BandsLifted::~BandsLifted() {
+  --control_.bandLifts_;
+  if (!lifted_) return;
+  try {
+    control_.XorBands();
+  } catch (...) {  // the drawing is whole; only the screen lacks the band until it moves
+  }
 }
 
 void TZanQuilmoAx4::EndRubberBand(int kind) {

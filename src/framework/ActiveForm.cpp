@@ -295,12 +295,14 @@ STDMETHODIMP ActiveFormControl::SetObjectRects(LPCRECT pos, LPCRECT) {
   });
 }
 
-// Enter and Escape go to the focused window of the form: a container would otherwise take
-// them for its default and cancel buttons.
+// Enter and Escape go to the focused window of the form while the form uses them
+// (Form::WantsKey): a container would otherwise take them for its default and cancel buttons.
+// Otherwise they are the container's.
 STDMETHODIMP ActiveFormControl::TranslateAccelerator(LPMSG msg) {
   if (!msg || !form_ || !form_->HandleAllocated()) return S_FALSE;
   const bool key = msg->message == WM_KEYDOWN || msg->message == WM_KEYUP || msg->message == WM_CHAR;
   if (!key || (msg->wParam != VK_RETURN && msg->wParam != VK_ESCAPE && msg->wParam != '\n')) return S_FALSE;
+  if (!form_->WantsKey(msg->wParam == VK_ESCAPE ? VK_ESCAPE : VK_RETURN)) return S_FALSE;
   HWND focus = GetFocus();
   if (!focus || (focus != form_->Handle() && !IsChild(form_->Handle(), focus))) return S_FALSE;
   TranslateMessage(msg);

@@ -194,12 +194,16 @@ STDMETHODIMP ActiveFormControl::Load(IPropertyBag* bag, IErrorLog* log) {
 
 STDMETHODIMP ActiveFormControl::Save(IPropertyBag* bag, BOOL clearDirty, BOOL) {
   if (!bag) return E_POINTER;
+  // A bag may refuse a value (bags that keep text refuse objects): every other property is
+  // still written, and the first refusal is reported once all were tried.
+  HRESULT refused = S_OK;
   for (const BagProperty& p : BagProperties()) {
     Variant v;
     if (FAILED(GetProperty(Automation(), p.id, v.get()))) continue;
     const HRESULT hr = bag->Write(p.name.c_str(), v.get());
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr) && SUCCEEDED(refused)) refused = hr;
   }
+  if (FAILED(refused)) return refused;
   if (clearDirty) dirty_ = false;
   return S_OK;
 }

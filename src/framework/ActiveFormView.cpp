@@ -4,6 +4,7 @@
 
 #include "ActiveForm.h"
 #include "ComEnum.h"
+#include "Scope.h"
 
 namespace zq::fw {
 
@@ -20,6 +21,10 @@ void ActiveFormControl::RenderForm(HDC dc, const RECT& bounds) {
   GdiObject<HBITMAP> picture(CreateCompatibleBitmap(dc, fw, fh));
   CheckWin32(static_cast<bool>(picture), "CreateCompatibleBitmap");
   SelectGuard sel(mem.get(), picture.get());
+  if (form_->OnPicture) form_->OnPicture(true);
+  const auto after = Finally([this] {
+    if (form_->OnPicture) form_->OnPicture(false);
+  });
   const bool shown = form_->Visible();
   form_->SetVisible(true);  // a hidden form still has a picture
   form_->PaintTo(mem.get(), 0, 0);

@@ -612,6 +612,17 @@ LRESULT WinControl::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
         return TRUE;
       }
       break;
+    case WM_GETDLGCODE: {
+      // A dialog-style host (IsDialogMessage) asks before it takes Enter or Escape for its
+      // default or cancel button: the form keeps the keys it uses now.
+      const LRESULT code = DefaultProc(msg, wp, lp);
+      const MSG* m = reinterpret_cast<const MSG*>(lp);
+      const Form* form = GetForm();
+      // (Enter and Escape have the same codes as keys and as characters.)
+      if (m && form && (m->message == WM_KEYDOWN || m->message == WM_CHAR) && form->WantsKey(static_cast<WORD>(m->wParam)))
+        return code | DLGC_WANTMESSAGE;
+      return code;
+    }
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
     case WM_KEYUP:

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <deque>
+#include <functional>
 #include <string>
 
 #include "Control.h"
@@ -53,6 +54,15 @@ class Form : public WinControl {
   void Modified() {
     if (OnModified) OnModified(*this);
   }
+  // Whether the form takes a key itself now (Enter or Escape, say) rather than leave it to a
+  // dialog-style host: asked for a key down or character the host's IsDialogMessage or
+  // TranslateAccelerator would handle. Without a handler the host has every such key.
+  std::function<bool(WORD key)> OnWantsKey;
+  bool WantsKey(WORD key) const { return OnWantsKey && OnWantsKey(key); }
+  // Runs before (true) and after (false) the form paints a picture of itself for others than
+  // the screen (a container's view or data object): what is shown only on the screen is
+  // taken out meanwhile.
+  std::function<void(bool before)> OnPicture;
   // Runs when a window of the form gets the keyboard focus (a container activates the
   // control then).
   NotifyEvent OnFocusEnter;

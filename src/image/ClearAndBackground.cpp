@@ -58,8 +58,19 @@ void TZanQuilmoAx4::sbtnClrClick(Control&) {
 }
 
 void TZanQuilmoAx4::sbtnBGIClick(Control&) {
-  if (FTabletReady && ZanTCtl->InputEnabled() != 0) ZanTCtl->EnableInput(0);
-  if (FDrawEnabled != -1 || PlacementPending()) return;
+  // With an image already waiting, or drawing off, nothing opens: tablet input and the
+  // pressed tool button stay as they were.
+  if (PlacementPending()) return;
+  if (FDrawEnabled != -1) {
+    fw::SpeedButton* pressed = CurrentTool == kToolEraser  ? sbtnErs
+                               : CurrentTool == kToolBucket ? sbtnBuc
+                               : CurrentTool == kToolText   ? sbtnText
+                               : CurrentTool == kToolShape  ? sbtnShape
+                                                            : sbtnPen;
+    pressed->SetDown(true);
+    return;
+  }
+  SwitchTabletInput(0);
   dlgOpen.filter = kOpenFilter;
   dlgOpen.placesBar = false;
   if (!dlgOpen.Execute(HandleIfAllocated())) {

@@ -22,6 +22,7 @@ const wchar_t kPasteQuestion[] = L"画像を貼り付けます。";
 
 long TZanQuilmoAx4::SaveToFile(const std::wstring& name) {
   try {
+    const BandsLifted clean(*this);
     fw::CanvasLock lock(imgDraw->GetCanvas());
     return SaveImageFile(Resources(), DrawBitmap(), name);
   } catch (...) {
@@ -119,13 +120,18 @@ void TZanQuilmoAx4::ShrinkImage(fw::Bitmap& image, int fit, int areaWidth, int a
 
 // ---- placing ----
 
+// Draws or removes (exclusive-or) the waiting image's rectangle around `centre`.
 void TZanQuilmoAx4::PlacementRectangle(DragPoint centre) {
   DrawFigure(kKindRectangle, kSetupRubberBand, {centre.x - PasteHalfWidth, centre.y - PasteHalfHeight},
              {centre.x + PasteHalfWidth, centre.y + PasteHalfHeight});
+  placementBand_ = !placementBand_;
+  placementCentre_ = centre;
 }
 
-// The waiting image's rectangle with its top-left at the drawing's corner.
+// The waiting image's rectangle with its top-left at the drawing's corner (moved there when
+// it is shown elsewhere).
 void TZanQuilmoAx4::PlacementAtCorner() {
+  if (placementBand_) PlacementRectangle(placementCentre_);
   DragLast = {PasteHalfWidth, PasteHalfHeight};
   PlacementRectangle(DragLast);
 }

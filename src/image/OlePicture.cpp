@@ -41,6 +41,7 @@ void CopyBitmapPicture(IPicture* picture, fw::Bitmap& out) {
 }  // namespace
 
 fw::ComPtr<IPictureDisp> TZanQuilmoAx4::Get_Picture() {
+  const BandsLifted clean(*this);
   fw::CanvasLock lock(imgDraw->GetCanvas());
   DrawBitmap().SetPixelFormat24();
   PICTDESC desc{};
@@ -76,6 +77,7 @@ void TZanQuilmoAx4::Set_Picture(IUnknown* value) {
     RefreshDrawImage();
   });
   {
+    const BandsLifted clean(*this);
     fw::CanvasLock lock(imgDraw->GetCanvas());
     if (type == PICTYPE_BITMAP) {
       DrawBitmap().Assign(incoming);

@@ -40,6 +40,7 @@ fw::BStr TZanQuilmoAx4::Get_PngImageBase64() {
   try {
     ByteString png;
     {
+      const BandsLifted clean(*this);
       fw::CanvasLock lock(imgDraw->GetCanvas());
       if (!BitmapToPng(Resources(), DrawBitmap(), png)) return {};  // an empty drawing: the empty text
     }
@@ -82,6 +83,7 @@ void TZanQuilmoAx4::Set_PngImageBase64(std::wstring_view text) {
   });
   try {
     if (!decoded.Empty()) {
+      const BandsLifted clean(*this);
       fw::CanvasLock lock(imgDraw->GetCanvas());
       DrawBitmap().Assign(decoded);
     }

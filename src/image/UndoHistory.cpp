@@ -28,6 +28,7 @@ void CopyLayer(fw::Bitmap& target, const fw::Bitmap& like, fw::Bitmap& source) {
 void TZanQuilmoAx4::TakeUndoSnapshot() {
   if (!HistoryReady()) return;
   {
+    const BandsLifted clean(*this);
     std::deque<fw::CanvasLock> locks;
     for (fw::Canvas* c : {&imgDraw->GetCanvas(), &imgTexture->GetCanvas(), &FUndoDrawBmp->GetCanvas(),
                           &FUndoTextureBmp->GetCanvas(), &FLastDrawBmp->GetCanvas(), &FLastTextureBmp->GetCanvas()})

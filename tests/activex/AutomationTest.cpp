@@ -10,11 +10,15 @@
 #include <olectl.h>
 #include <urlmon.h>
 
+#include <climits>
 #include <cstring>
+#include <deque>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "BmpCorpus.h"
 #include "ComSupport.h"
 #include "Graphics.h"
 #include "TestSupport.h"
@@ -351,6 +355,135 @@ TEST(Automation, PropertiesReadWithArgumentsAreRefusedCleanly) {
   EXPECT_EQ(0u, bad);
 }
 
+// ---- a hostile sweep ----
+
+// Any message box that a call shows is answered (the first button) and counted.
+int g_boxes = 0;
+BOOL CALLBACK AnswerBox(HWND w, LPARAM) {
+  wchar_t cls[16] = L"";
+  GetClassNameW(w, cls, 16);
+  if (std::wstring(cls) == L"#32770" && IsWindowVisible(w)) {
+    ++g_boxes;
+    PostMessageW(w, WM_COMMAND, IDYES, 0);
+    PostMessageW(w, WM_COMMAND, IDOK, 0);
+  }
+  return TRUE;
+}
+void CALLBACK AnswerBoxes(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), &AnswerBox, 0); }
+
+// Every member the type library lists, through IDispatch, with hostile values of every kind
+// (huge, negative and empty numbers, empty, very long and odd texts, objects where texts go,
+// missing and surplus arguments) and hostile files for the file members (damaged images, a
+// folder, device names, a name longer than any path): each call returns, with error
+// information when it fails; nothing crashes or hangs, and the control still works after.
+TEST(Automation, AHostileSweepOfEveryMemberEndsWithTheControlWhole) {
+  ComPtr<IZanQuilmoAx4> c = NewControl();
+  ASSERT_TRUE(c);
+  ComPtr<ITypeInfo> info;
+  ASSERT_EQ(S_OK, c->GetTypeInfo(0, 0, info.put()));
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
+  const std::wstring dir = zqtest::OutputDir();
+  const std::wstring corpus = zqtest::EnvDir("ZQ_BMP_CORPUS");
+  std::deque<zq::fw::Variant> values;  // (a Variant stays where it is made)
+  auto add = [&](VARIANT v) {
+    values.emplace_back();
+    VariantCopy(values.back().get(), &v);
+    VariantClear(&v);
+  };
+  for (long n : {LONG_MIN, -1L, 0L, 1L, 2L, 3L, 4097L, 40000L, LONG_MAX}) add(Long(n));
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_R8;
+  v.dblVal = 1e308;
+  add(v);
+  v.dblVal = std::numeric_limits<double>::quiet_NaN();
+  add(v);
+  v.vt = VT_BOOL;
+  v.boolVal = VARIANT_TRUE;
+  add(v);
+  v.vt = VT_ERROR;
+  v.scode = DISP_E_PARAMNOTFOUND;  // a missing optional argument
+  add(v);
+  v.vt = VT_DISPATCH;
+  v.pdispVal = nullptr;
+  add(v);
+  v.vt = VT_UNKNOWN;
+  v.punkVal = c.get();
+  c->AddRef();
+  add(v);
+  std::vector<std::wstring> texts = {L"", std::wstring(1 << 20, L'A'), std::wstring(L"iVBORw0KGgo\0=\xFFFF", 14),
+                                     L"CON", L"NUL.png", L"\\\\?\\C:\\", L"LPT1.bmp", dir,
+                                     zqtest::Join(dir, std::wstring(40000, L'x') + L".png"),
+                                     zqtest::Join(dir, L"sweep.png"), zqtest::Join(dir, L"sweep.jpg"),
+                                     zqtest::Join(dir, L"no folder\\sweep.bmp")};
+  for (const zqtest::BmpCase& b : zqtest::BmpCorpus())
+    if (!b.readable) texts.push_back(b.path);
+  for (const std::wstring& t : texts) {
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocStringLen(t.data(), static_cast<UINT>(t.size()));
+    add(v);
+  }
+  g_boxes = 0;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, &AnswerBoxes);
+  int calls = 0, failed = 0, withInfo = 0;
+  const DWORD start = GetTickCount();
+  for (UINT i = 0; i < attr->cFuncs; ++i) {
+    FUNCDESC* f = nullptr;
+    if (FAILED(info->GetFuncDesc(i, &f))) continue;
+    const DISPID id = f->memid;
+    const INVOKEKIND kind = f->invkind;
+    const int params = f->cParams;
+    info->ReleaseFuncDesc(f);
+    const WORD flags = kind == INVOKE_PROPERTYGET ? DISPATCH_PROPERTYGET
+                       : kind == INVOKE_PROPERTYPUT ? DISPATCH_PROPERTYPUT
+                       : kind == INVOKE_PROPERTYPUTREF ? DISPATCH_PROPERTYPUTREF
+                                                        : DISPATCH_METHOD;
+    // Every argument position gets every value (the others the first value), then too few
+    // and too many arguments.
+    for (int count : {params, 0, params + 2}) {
+      for (std::size_t k = 0; k < values.size(); ++k) {
+        std::vector<VARIANT> args(std::max(count, 1));
+        for (int a = 0; a < count; ++a) args[a] = *values[(a == 0 ? k : 0)].get();
+        DISPID named = DISPID_PROPERTYPUT;
+        const bool put = flags == DISPATCH_PROPERTYPUT || flags == DISPATCH_PROPERTYPUTREF;
+        DISPPARAMS dp{count ? args.data() : nullptr, put && count ? &named : nullptr, static_cast<UINT>(count),
+                      put && count ? 1u : 0u};
+        VARIANT result;
+        VariantInit(&result);
+        EXCEPINFO ex{};
+        UINT bad = 0;
+        SetErrorInfo(0, nullptr);
+        const HRESULT hr = c->Invoke(id, IID_NULL, 0, flags, &dp, &result, &ex, &bad);
+        ++calls;
+        if (FAILED(hr)) {
+          ++failed;
+          if (hr == DISP_E_EXCEPTION ? ex.bstrDescription != nullptr : true) ++withInfo;
+        }
+        SysFreeString(ex.bstrDescription);
+        SysFreeString(ex.bstrSource);
+        SysFreeString(ex.bstrHelpFile);
+        VariantClear(&result);
+        if (count != params) break;  // one try of a wrong count is enough
+      }
+    }
+  }
+  KillTimer(nullptr, timer);
+  info->ReleaseTypeAttr(attr);
+  const DWORD ms = GetTickCount() - start;
+  EXPECT_EQ(failed, withInfo) << "every failure says why";
+  RecordProperty("sweep", std::to_string(calls) + " calls, " + std::to_string(failed) + " refused, " +
+                              std::to_string(g_boxes) + " boxes answered, " + std::to_string(ms) + " ms");
+  std::printf("hostile sweep: %d calls, %d refused, %d boxes answered, %lu ms\n", calls, failed, g_boxes,
+              static_cast<unsigned long>(ms));
+  // Still whole: it draws and gives its drawing.
+  c->put_DrawEnabled(-1);
+  BSTR text = nullptr;
+  EXPECT_EQ(S_OK, c->get_PngImageBase64(&text));
+  EXPECT_NE(nullptr, text);
+  SysFreeString(text);
+}
+
 // A client site of a page at a URL: its moniker for the container is a URL moniker.
 class UrlSite final : public IOleClientSite {
  public:
@@ -675,6 +808,7 @@ class Bag final : public IPropertyBag {
   std::map<std::wstring, VARIANT> values;
   std::vector<std::wstring> reads, writes;
   std::wstring abortAt;
+  bool textOnly = false;  // refuses objects, as bags that keep text do
   ~Bag() {
     for (auto& [k, v] : values) VariantClear(&v);
   }
@@ -693,6 +827,7 @@ class Bag final : public IPropertyBag {
   }
   STDMETHODIMP Write(LPCOLESTR name, VARIANT* v) override {
     writes.push_back(name);
+    if (textOnly && (v->vt == VT_DISPATCH || v->vt == VT_UNKNOWN)) return E_INVALIDARG;
     VARIANT copy;
     VariantInit(&copy);
     VariantCopy(&copy, v);
@@ -777,6 +912,27 @@ TEST(Persistence, APropertyBagLoadSkipsBadValuesStopsOnAbortAndRefusesNull) {
   c->get_DrawAreaHeight(&v);
   EXPECT_EQ(99, v) << "nothing after the abort is applied";
   EXPECT_EQ(L"DrawAreaAlign", aborting.reads.back());
+}
+
+// A bag that refuses a value still gets every other one; the failure is reported after all of
+// them were tried, and the control stays dirty (it was not saved whole).
+TEST(Persistence, APropertyBagThatRefusesTheObjectStillGetsEveryOtherProperty) {
+  ComPtr<IZanQuilmoAx4> a = NewControl();
+  ASSERT_TRUE(a);
+  a->put_DrawAreaAlign(alManual);
+  a->put_DrawAreaWidth(345);
+  a->put_DrawAreaHeight(123);
+  Bag bag;
+  bag.textOnly = true;
+  ComPtr<IPersistPropertyBag> pa = As<IPersistPropertyBag>(a.get(), IID_IPersistPropertyBag);
+  EXPECT_EQ(E_INVALIDARG, pa->Save(&bag, TRUE, TRUE));
+  EXPECT_EQ(kBagOrder, bag.writes) << "every property tried";
+  EXPECT_EQ(0u, bag.values.count(L"Picture"));
+  for (const wchar_t* kept : {L"PngImageBase64", L"DrawAreaAlign", L"DrawAreaWidth", L"DrawAreaHeight"})
+    EXPECT_EQ(1u, bag.values.count(kept)) << zqtest::Narrow(kept);
+  EXPECT_EQ(345, bag.values[L"DrawAreaWidth"].lVal);
+  ComPtr<IPersistStreamInit> ps = As<IPersistStreamInit>(a.get(), IID_IPersistStreamInit);
+  EXPECT_EQ(S_OK, ps->IsDirty()) << "not saved whole: still dirty";
 }
 
 // A BMP file of a bitmap filled with one colour.

@@ -407,7 +407,29 @@ LRESULT CALLBACK CountKeys(HWND w, UINT m, WPARAM wp, LPARAM lp) {
   return CallWindowProcW(g_formProc, w, m, wp, lp);
 }
 
-TEST(Container, EnterAndEscapeGoToTheFocusedFormBeforeTheContainer) {
+// A small image file for a placement to wait with.
+std::wstring SmallImageFile() {
+  zq::fw::Bitmap b;
+  b.SetSize(40, 30);
+  const std::vector<std::uint8_t> bmp = b.ToBmp();
+  const std::wstring path = zqtest::Join(zqtest::OutputDir(), L"keys.bmp");
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD done = 0;
+  WriteFile(f, bmp.data(), static_cast<DWORD>(bmp.size()), &done, nullptr);
+  CloseHandle(f);
+  return path;
+}
+
+// An image waiting to be placed (the control's placement keys are live).
+void WaitToPlace(IUnknown* control) {
+  ComPtr<IZanQuilmoAx4> api;
+  ASSERT_EQ(S_OK, control->QueryInterface(IID_IZanQuilmoAx4, api.put_void()));
+  LONG result = 0;
+  ASSERT_EQ(S_OK, api->LoadFromFile(zq::fw::BStr(SmallImageFile()).get(), 1, 0, 0, &result));
+  ASSERT_EQ(-1, result);
+}
+
+TEST(Container, EnterAndEscapeGoToTheFocusedFormOnlyWhileItUsesThem) {
   zqtest::HostWindow host(660, 460, L"keys");
   Contained c;
   ASSERT_NO_FATAL_FAILURE(Contain(host.hwnd(), 0, 0, 640, 440, c));
@@ -415,27 +437,118 @@ TEST(Container, EnterAndEscapeGoToTheFocusedFormBeforeTheContainer) {
   ComPtr<IOleInPlaceActiveObject> active;
   ASSERT_EQ(S_OK, c.control->QueryInterface(IID_IOleInPlaceActiveObject, active.put_void()));
   g_formProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(form, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountKeys)));
+  auto translate = [&](WPARAM key) {
+    MSG m{form, WM_KEYDOWN, key, 0, 0, {0, 0}};
+    return active->TranslateAccelerator(&m);
+  };
   // Focus elsewhere: the container keeps its keys.
   SetFocus(host.hwnd());
-  MSG m{form, WM_KEYDOWN, VK_RETURN, 0, 0, {0, 0}};
   g_keys = 0;
-  EXPECT_EQ(S_FALSE, active->TranslateAccelerator(&m));
-  EXPECT_EQ(0, g_keys);
-  // Focus in the control: Enter and Escape reach the focused window; other keys are the
-  // container's to translate.
+  EXPECT_EQ(S_FALSE, translate(VK_RETURN));
+  // Focus in the control with nothing that uses them: still the container's (its default
+  // and cancel buttons).
   SetFocus(form);
   zqtest::Pump();
   ASSERT_EQ(form, GetFocus());
-  for (WPARAM key : {static_cast<WPARAM>(VK_RETURN), static_cast<WPARAM>(VK_ESCAPE)}) {
-    m = MSG{form, WM_KEYDOWN, key, 0, 0, {0, 0}};
-    EXPECT_EQ(S_OK, active->TranslateAccelerator(&m));
-  }
+  EXPECT_EQ(S_FALSE, translate(VK_RETURN));
+  EXPECT_EQ(S_FALSE, translate(VK_ESCAPE));
+  EXPECT_EQ(0, g_keys);
+  // An image waiting to be placed: Enter and Escape reach the focused window; other keys
+  // are the container's to translate.
+  ASSERT_NO_FATAL_FAILURE(WaitToPlace(c.control.get()));
+  SetFocus(form);
+  EXPECT_EQ(S_OK, translate(VK_RETURN));
+  EXPECT_EQ(S_OK, translate(VK_ESCAPE));
   EXPECT_EQ(2, g_keys);
-  m = MSG{form, WM_KEYDOWN, 'A', 0, 0, {0, 0}};
-  EXPECT_EQ(S_FALSE, active->TranslateAccelerator(&m));
+  EXPECT_EQ(S_FALSE, translate('A'));
   EXPECT_EQ(S_FALSE, active->TranslateAccelerator(nullptr)) << "no message, nothing translated";
+  SendMessageW(form, WM_KEYUP, VK_ESCAPE, 0);  // the placement given up
+  EXPECT_EQ(S_FALSE, translate(VK_ESCAPE)) << "the container's again";
   SetWindowLongPtrW(form, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_formProc));
   active.reset();
+}
+
+// ---- a dialog-style host ----
+
+// A dialog of a template in memory, with OK and Cancel buttons, whose procedure counts the
+// buttons' commands.
+int g_ok = 0, g_cancel = 0;
+INT_PTR CALLBACK CountButtons(HWND, UINT m, WPARAM wp, LPARAM) {
+  if (m == WM_INITDIALOG) return TRUE;
+  if (m == WM_COMMAND && LOWORD(wp) == IDOK) ++g_ok;
+  if (m == WM_COMMAND && LOWORD(wp) == IDCANCEL) ++g_cancel;
+  return m == WM_COMMAND;
+}
+HWND OkCancelDialog() {
+  alignas(4) std::uint8_t buffer[512] = {};
+  auto* t = reinterpret_cast<DLGTEMPLATE*>(buffer);
+  t->style = WS_POPUP | WS_CAPTION | WS_VISIBLE | DS_MODALFRAME;
+  t->cx = 440;
+  t->cy = 320;
+  std::uint8_t* p = buffer + sizeof(DLGTEMPLATE) + 3 * sizeof(WORD);  // no menu, class or title
+  t->cdit = 2;
+  for (int id : {IDOK, IDCANCEL}) {
+    p = reinterpret_cast<std::uint8_t*>((reinterpret_cast<std::uintptr_t>(p) + 3) & ~std::uintptr_t{3});
+    auto* item = reinterpret_cast<DLGITEMTEMPLATE*>(p);
+    item->style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | (id == IDOK ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+    item->x = static_cast<short>(id == IDOK ? 320 : 380);
+    item->y = 295;
+    item->cx = 50;
+    item->cy = 14;
+    item->id = static_cast<WORD>(id);
+    auto* w = reinterpret_cast<WORD*>(item + 1);
+    *w++ = 0xFFFF;
+    *w++ = 0x0080;  // a button
+    *w++ = 0;       // no text
+    *w++ = 0;       // no creation data
+    p = reinterpret_cast<std::uint8_t*>(w);
+  }
+  return CreateDialogIndirectParamW(GetModuleHandleW(nullptr), t, nullptr, &CountButtons, 0);
+}
+
+// Sends a key to the focused window as the system would, through a message loop that gives
+// every message to IsDialogMessage first, as dialog boxes and VB, Delphi and MFC forms do.
+void DialogKey(HWND dialog, WPARAM key, bool up = true) {
+  const HWND focus = GetFocus();
+  PostMessageW(focus, WM_KEYDOWN, key, 1);
+  if (up) PostMessageW(focus, WM_KEYUP, key, 0xC0000001);
+  MSG m;
+  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+    if (IsDialogMessageW(dialog, &m)) continue;
+    TranslateMessage(&m);
+    DispatchMessageW(&m);
+  }
+}
+
+TEST(Container, ADialogHostKeepsItsButtonsButTheControlTakesThePlacementKeys) {
+  struct Dialog {
+    HWND hwnd = OkCancelDialog();
+    ~Dialog() { DestroyWindow(hwnd); }
+  } box;
+  const HWND dialog = box.hwnd;
+  ASSERT_NE(nullptr, dialog);
+  Contained c;
+  ASSERT_NO_FATAL_FAILURE(Contain(dialog, 0, 0, 640, 440, c));
+  g_ok = g_cancel = 0;
+  SetFocus(c.form);
+  zqtest::Pump();
+  ASSERT_TRUE(c.form == GetFocus() || IsChild(c.form, GetFocus()));
+  // Nothing uses the keys: Enter presses the default button, Escape cancels.
+  DialogKey(dialog, VK_RETURN);
+  DialogKey(dialog, VK_ESCAPE);
+  EXPECT_EQ(1, g_ok);
+  EXPECT_EQ(1, g_cancel);
+  // An image waits to be placed: Enter and Escape are the control's, and Escape gives the
+  // placement up (Enter goes down only: its release would ask to place the image).
+  ASSERT_NO_FATAL_FAILURE(WaitToPlace(c.control.get()));
+  SetFocus(c.form);
+  DialogKey(dialog, VK_RETURN, false);
+  DialogKey(dialog, VK_ESCAPE);
+  EXPECT_EQ(1, g_ok) << "Enter stayed with the control";
+  EXPECT_EQ(1, g_cancel) << "Escape stayed with the control";
+  // Given up: the dialog has its keys again.
+  DialogKey(dialog, VK_ESCAPE);
+  EXPECT_EQ(2, g_cancel);
 }
 
 }  // namespace

@@ -285,9 +285,24 @@ TEST_F(DrawingTest, TheShapeToolSwitchesTabletInputOffAndPlacementRefusesTools) 
   EXPECT_TRUE(ax.sbtnBGI->Down()) << "the placement button is pressed again";
   EXPECT_FALSE(ax.sbtnPen->Down());
   EXPECT_EQ(1, ax.ZanTCtl->InputEnabled());
+  // The open-image button opens nothing while an image waits, and leaves input as it was.
+  ClickOn(*ax.sbtnBGI);
+  EXPECT_EQ(kToolPlacement, ax.CurrentTool);
+  EXPECT_TRUE(ax.sbtnBGI->Down());
+  EXPECT_EQ(1, ax.ZanTCtl->InputEnabled()) << "tablet input stays on";
   ax.SelectPenTool();
   EXPECT_EQ(kToolPen, ax.CurrentTool);
   EXPECT_TRUE(ax.sbtnPen->Down());
+  // Nor with drawing off: the pen's button stays pressed, input as it was.
+  ax.Set_DrawEnabled(0);
+  const long input = ax.ZanTCtl->InputEnabled();
+  ClickOn(*ax.sbtnBGI);
+  EXPECT_EQ(kToolPen, ax.CurrentTool);
+  EXPECT_TRUE(ax.sbtnPen->Down()) << "the button of the tool in use";
+  EXPECT_FALSE(ax.sbtnBGI->Down());
+  EXPECT_EQ(input, ax.ZanTCtl->InputEnabled());
+  ax.Set_DrawEnabled(-1);
+  EXPECT_EQ(1, ax.ZanTCtl->InputEnabled()) << "drawing on again: the pen takes input";
 }
 
 // ---- the mouse ----
@@ -543,6 +558,7 @@ TEST_F(DrawingTest, TheCursorModeFilterAcceptsOneClickAfterAPenDown) {
   pen.Send(ZANTABLET_PROXIMITY, 0, 0, 0, 0, ZANTABLET_CURSOR_PEN, 0);
   zqtest::Pump();
   EXPECT_FALSE(ax.FPenDetected);
+  ax.PenColor = 0x0000FF;  // a colour the region has not: the fill changes it
   zqtest::Click(h.panel(), 52, 52);
   zqtest::Pump();
   EXPECT_EQ(snapshots + 2, ax.SnapshotCount());

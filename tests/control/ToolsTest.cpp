@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <olectl.h>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "HostedControl.h"
@@ -24,16 +26,19 @@ class Tool : public TZanQuilmoAx4 {
   using TZanQuilmoAx4::TZanQuilmoAx4;
   using TZanQuilmoAx4::DrawBitmap;
   using TZanQuilmoAx4::DrawFigure;
+  using TZanQuilmoAx4::PasteImage;
+  using TZanQuilmoAx4::FLastDrawBmp;
 };
 using Hosted = zqtest::Hosted<Tool>;
 
 // The drawing's pixels, top row first, three bytes each.
-std::vector<std::uint8_t> Pixels(Tool& ax) {
-  const Bgr24View v = ax.DrawBitmap().View();
+std::vector<std::uint8_t> Pixels(fw::Bitmap& b) {
+  const Bgr24View v = b.View();
   std::vector<std::uint8_t> out;
   for (int y = 0; y < v.height; ++y) out.insert(out.end(), v.Row(y), v.Row(y) + v.width * 3);
   return out;
 }
+std::vector<std::uint8_t> Pixels(Tool& ax) { return Pixels(ax.DrawBitmap()); }
 void SetPixels(Tool& ax, const std::vector<std::uint8_t>& p) {
   const Bgr24View v = ax.DrawBitmap().View();
   for (int y = 0; y < v.height; ++y) std::memcpy(v.Row(y), p.data() + std::size_t(y) * v.width * 3, v.width * 3);
@@ -204,9 +209,84 @@ TEST_F(ToolsTest, TheBucketFillsExactlyTheClickedColourFourWaysAndIsAnUndoStep) 
   EXPECT_EQ(snapshots + 3, ax.SnapshotCount()) << "each click is an undo step at once";
   EXPECT_EQ(fw::BrushStyle::Solid, ax.imgDraw->GetCanvas().Brush().style);
   EXPECT_EQ(fw::kWhite, ax.imgDraw->GetCanvas().Brush().color);
+  // A click into a region that has the colour already changes nothing and is no step: the
+  // last real one can still be taken back.
+  zqtest::Click(h.panel(), 100, 100);
+  zqtest::Pump();
+  EXPECT_EQ(snapshots + 3, ax.SnapshotCount()) << "no step for a fill that changed nothing";
   ax.sbtnUndoClick(ax.sbtnUndo);
   EXPECT_EQ(fw::kWhite, At(ax, 380, 100)) << "undo takes back the last fill";
   EXPECT_EQ(blue, At(ax, 250, 100));
+}
+
+// The pixels of a picture the control handed out, top row first, three bytes each.
+std::vector<std::uint8_t> PictureBytes(IPictureDisp* disp) {
+  fw::ComPtr<IPicture> picture;
+  OLE_HANDLE handle = 0;
+  if (!disp || FAILED(disp->QueryInterface(IID_IPicture, picture.put_void())) || FAILED(picture->get_Handle(&handle)))
+    return {};
+  const HBITMAP bitmap = reinterpret_cast<HBITMAP>(static_cast<std::uintptr_t>(handle));
+  BITMAP bm{};
+  GetObjectW(bitmap, sizeof bm, &bm);
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), bm.bmWidth, -bm.bmHeight, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  std::vector<std::uint8_t> padded(Bgr24Stride(bm.bmWidth) * bm.bmHeight), out;
+  fw::WindowDC screen(nullptr);
+  GetDIBits(screen.get(), bitmap, 0, bm.bmHeight, padded.data(), &info, DIB_RGB_COLORS);
+  for (int y = 0; y < bm.bmHeight; ++y) {
+    const auto row = padded.begin() + static_cast<std::ptrdiff_t>(Bgr24Stride(bm.bmWidth) * y);
+    out.insert(out.end(), row, row + bm.bmWidth * 3);
+  }
+  return out;
+}
+
+// The rubber band is for the screen only. While an image waits to be placed, and while a
+// rectangle is dragged, the PNG text, a saved file and the picture are the drawing without
+// it, and so is the history's copy; the screen shows the band. Making the host smaller and
+// larger again while the image waits leaves nothing dotted behind once it is given up.
+TEST_F(ToolsTest, RubberBandsShowOnTheScreenButNeverInWhatTheDrawingGives) {
+  Hosted h(500, 300);
+  Tool& ax = *h.ax;
+  const std::wstring saved = zqtest::Join(zqtest::OutputDir(), L"band.bmp");
+  auto gives = [&] {  // what the drawing gives a host, three ways
+    EXPECT_EQ(-1, ax.SaveToFile(saved));
+    const std::vector<std::uint8_t> file = zqtest::ReadBytes(saved);
+    return std::make_tuple(ax.Get_PngImageBase64().str(), file, PictureBytes(ax.Get_Picture().get()));
+  };
+  auto screenDots = [&] {  // the band's dotted pixels on the screen (the drawing is white)
+    const zqtest::Capture shot = zqtest::CaptureClient(h.panel());
+    return static_cast<int>(std::count_if(shot.bgr.begin(), shot.bgr.end(), [](std::uint8_t b) { return b != 255; }));
+  };
+  const auto white = Pixels(ax);
+  const auto clean = gives();
+  fw::Bitmap image;
+  image.SetSize(120, 80);
+  {
+    fw::CanvasLock lock(image.GetCanvas());
+    image.GetCanvas().FillWhite(RECT{0, 0, 120, 80});
+  }
+  const std::wstring file = zqtest::Join(zqtest::OutputDir(), L"band image.bmp");
+  image.SaveToFile(file);
+  ASSERT_EQ(-1, ax.LoadFromFile(file, 1, 0, 0));
+  zqtest::Pump();
+  EXPECT_GT(screenDots(), 0) << "the waiting image's rectangle is on the screen";
+  EXPECT_EQ(clean, gives()) << "while an image waits";
+  h.host.SetClientSize(300, 200);
+  zqtest::Pump();
+  h.host.SetClientSize(500, 300);
+  zqtest::Pump();
+  EXPECT_EQ(white, Pixels(*ax.FLastDrawBmp)) << "no snapshot with the band in it";
+  ax.PasteImage(0, 0, 2);  // given up
+  EXPECT_EQ(white, Pixels(ax)) << "nothing dotted remains";
+  // A rectangle dragged and not yet let go.
+  ClickOn(*ax.sbtnShape);
+  SendMessageW(h.panel(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(0, 0));
+  SendMessageW(h.panel(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(200, 150));
+  zqtest::Pump();
+  EXPECT_GT(screenDots(), 0) << "the band is on the screen";
+  EXPECT_EQ(clean, gives()) << "during a drag";
+  SendMessageW(h.panel(), WM_LBUTTONUP, 0, MAKELPARAM(200, 150));
+  zqtest::Pump();
 }
 
 TEST_F(ToolsTest, TextIsPlacedInABoxOfItsProportionsAndAtLeast13PixelsALine) {
