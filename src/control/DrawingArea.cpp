@@ -2,6 +2,7 @@
 // it either fills the box (automatic alignment) or has a size of its own (manual), and the
 // drawing, the background and the four history bitmaps follow the area's size.
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <vector>
 
@@ -24,6 +25,14 @@ SIZE AllowedArea(int w, int h) {
   h = std::clamp(h, 0, kMaxImageSide);
   if (w > 0 && static_cast<long long>(w) * h > kMaxImagePixels) h = static_cast<int>(kMaxImagePixels / w);
   return {w, h};
+}
+
+// Copies the pixels of `r` (in both bitmaps' coordinates, within both) from one to the other.
+void CopyRect(fw::Bitmap& from, fw::Bitmap& to, RECT r) {
+  if (r.right <= r.left || r.bottom <= r.top) return;
+  fw::CanvasLock a(from.GetCanvas()), b(to.GetCanvas());
+  const Bgr24View f = from.View(), t = to.View();
+  for (int y = r.top; y < r.bottom; ++y) std::memcpy(t.Px(r.left, y), f.Px(r.left, y), std::size_t(r.right - r.left) * 3);
 }
 
 }  // namespace
@@ -78,6 +87,7 @@ void TZanQuilmoAx4::SetAreaSide(long value, bool width) {
     return;
   try {
     ResizeAreaBitmaps(width ? v : -1, width ? -1 : v);
+    DropKept();  // the host asked for this size: what it cuts off goes
   } catch (const fw::Error&) {
     throw;
   } catch (...) {
@@ -91,6 +101,43 @@ void TZanQuilmoAx4::SetAreaSide(long value, bool width) {
 void TZanQuilmoAx4::Set_DrawAreaWidth(long value) { SetAreaSide(value, true); }
 void TZanQuilmoAx4::Set_DrawAreaHeight(long value) { SetAreaSide(value, false); }
 
+// In automatic alignment the area follows the host's size. What a smaller size cuts off is
+// kept (up to the drawing's size limit) and comes back when the area grows again: a window
+// edge dragged by mistake costs nothing. The kept pixels go with the drawing's whole
+// replacement, a clear, or an explicit area size.
+void TZanQuilmoAx4::KeepOutside(int width, int height) {
+  fw::Bitmap& draw = DrawBitmap();
+  const int w = draw.Width(), h = draw.Height();
+  if (w <= 0 || h <= 0 || (width >= w && height >= h)) return;
+  const int kw = std::max(w, keptDraw_ ? keptDraw_->Width() : 0), kh = std::max(h, keptDraw_ ? keptDraw_->Height() : 0);
+  if (!AreaAllowed(kw, kh)) return;  // nothing beyond the limit is kept
+  auto keep = [&](std::unique_ptr<fw::Bitmap>& kept, fw::Bitmap& layer) {
+    if (!kept) kept = std::make_unique<fw::Bitmap>();
+    if (kept->Width() != kw || kept->Height() != kh) kept->Apply(kept->PrepareSize(kw, kh));
+    CopyRect(layer, *kept, RECT{0, 0, w, h});
+  };
+  keep(keptDraw_, draw);
+  if (HasBackground) keep(keptTexture_, TextureBitmap());
+  else keptTexture_.reset();
+}
+
+// After the area grew from `oldWidth` x `oldHeight`: the kept pixels fill what came into view.
+void TZanQuilmoAx4::BringBackKept(int oldWidth, int oldHeight) {
+  if (!keptDraw_) return;
+  const int w = DrawBitmap().Width(), h = DrawBitmap().Height();
+  const int kw = std::min(w, keptDraw_->Width()), kh = std::min(h, keptDraw_->Height());
+  const RECT right{std::min(oldWidth, kw), 0, kw, kh}, below{0, std::min(oldHeight, kh), std::min(oldWidth, kw), kh};
+  for (const RECT& r : {right, below}) {
+    CopyRect(*keptDraw_, DrawBitmap(), r);
+    if (keptTexture_ && HasBackground) CopyRect(*keptTexture_, TextureBitmap(), r);
+  }
+}
+
+void TZanQuilmoAx4::DropKept() {
+  keptDraw_.reset();
+  keptTexture_.reset();
+}
+
 void TZanQuilmoAx4::pnlImgResize(Control&) {
   if (ImageLoading || destroyed_) return;
   const int w = pnlImg->Width(), h = pnlImg->Height();
@@ -101,8 +148,15 @@ void TZanQuilmoAx4::pnlImgResize(Control&) {
   if (w <= 0 || h <= 0) return;
   pnlImg->SetBounds(pnlImg->Left(), pnlImg->Top(), w, h);
   if (pnlImg->Width() != w || pnlImg->Height() != h) pnlImg->SetBounds(pnlImg->Left(), pnlImg->Top(), w, h);
-  ResizeImage(*imgDraw, pnlImg->Width(), pnlImg->Height());
-  ResizeImage(*imgTexture, pnlImg->Width(), pnlImg->Height());
+  const bool keep = !ManualArea();
+  const int oldWidth = DrawBitmap().Width(), oldHeight = DrawBitmap().Height();
+  {
+    const BandsLifted clean(*this);  // the kept pixels hold no band
+    if (keep) KeepOutside(pnlImg->Width(), pnlImg->Height());
+    ResizeImage(*imgDraw, pnlImg->Width(), pnlImg->Height());
+    ResizeImage(*imgTexture, pnlImg->Width(), pnlImg->Height());
+    if (keep) BringBackKept(oldWidth, oldHeight);
+  }
   RefreshDrawImage();
   AttachTablet();
   if (HasBackground) ZanPErs->SetTextureBitmap(&TextureBitmap());
@@ -118,6 +172,7 @@ void TZanQuilmoAx4::scrbxImgResize(Control&) {
 void TZanQuilmoAx4::FitAreaToPicture() {
   const int w = DrawBitmap().Width(), h = DrawBitmap().Height();
   if (w <= 0 || h <= 0) return;
+  DropKept();  // a new picture: nothing of the old one comes back
   Set_DrawAreaAlign(1);
   ResizeImage(*imgDraw, w, h);
   ResizeImage(*imgTexture, w, h);

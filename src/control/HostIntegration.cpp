@@ -53,6 +53,7 @@ void TZanQuilmoAx4::EventSinkChanged(IUnknown* sink) {
 }
 
 void TZanQuilmoAx4::SetPicture2(const fw::Bitmap& picture) {
+  DropKept();
   const BandsLifted clean(*this);
   fw::CanvasLock lock(imgDraw->GetCanvas());
   DrawBitmap().Assign(picture);

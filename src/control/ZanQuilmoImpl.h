@@ -322,6 +322,11 @@ class TZanQuilmoAx4 : public ZanQuilmoForm, public DrawingState {
   bool placementBand_ = false;     // the waiting image's rectangle is in the drawing now
   DragPoint placementCentre_{};    // where it is
   int bandLifts_ = 0;              // lifts under way (BandsLifted)
+  // Both layers as they were beyond the area, kept while a smaller host hides them.
+  std::unique_ptr<fw::Bitmap> keptDraw_, keptTexture_;
+  void KeepOutside(int width, int height);
+  void BringBackKept(int oldWidth, int oldHeight);
+  void DropKept();
   std::optional<BandsLifted> pictureLift_;  // while the form paints a picture of itself
   void XorBands();
 };

@@ -36,6 +36,7 @@ void TZanQuilmoAx4::sbtnClrClick(Control&) {
   // A change still waiting for the timer becomes the step before the clear.
   const bool undoBackground = UndoHasBackground, background = HasBackground;
   TakeUndoSnapshot();
+  DropKept();  // cleared: nothing comes back when the area grows
   UndoHasBackground = undoBackground;
   HasBackground = background;
   ResizeImage(*imgDraw, pnlImg->Width(), pnlImg->Height());

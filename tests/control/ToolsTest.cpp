@@ -289,6 +289,43 @@ TEST_F(ToolsTest, RubberBandsShowOnTheScreenButNeverInWhatTheDrawingGives) {
   zqtest::Pump();
 }
 
+// Making the host smaller and larger again in automatic alignment loses nothing: what the
+// smaller area cut off was kept and comes back, while the drawing the control hands out has
+// the visible size. A clear lets the kept pixels go.
+TEST_F(ToolsTest, AHostMadeSmallerAndLargerAgainLosesNoPixels) {
+  Hosted h(500, 300);
+  Tool& ax = *h.ax;
+  const int W = ax.Get_DrawAreaWidth(), H = ax.Get_DrawAreaHeight();
+  {
+    fw::Canvas& c = ax.DrawBitmap().GetCanvas();
+    fw::CanvasLock lock(c);
+    c.Brush() = {fw::BrushStyle::Solid, 0x0000FF};
+    c.FillRect(RECT{W - 60, H - 40, W - 10, H - 10});  // a mark near the far corner
+    c.FillRect(RECT{10, H - 40, 40, H - 10});          // and one below
+    c.Brush() = {fw::BrushStyle::Solid, fw::kWhite};
+  }
+  const auto drawn = Pixels(ax);
+  h.host.SetClientSize(300, 200);
+  zqtest::Pump();
+  ASSERT_LT(ax.Get_DrawAreaWidth(), W - 60);
+  ASSERT_LT(ax.Get_DrawAreaHeight(), H - 40);
+  EXPECT_EQ(ax.Get_DrawAreaWidth(), ax.DrawBitmap().Width()) << "the drawing has the visible size";
+  h.host.SetClientSize(400, 300);  // wider only, then the rest
+  zqtest::Pump();
+  h.host.SetClientSize(500, 300);
+  zqtest::Pump();
+  ASSERT_EQ(W, ax.Get_DrawAreaWidth());
+  EXPECT_EQ(drawn, Pixels(ax)) << "everything came back";
+  // Cleared while small: nothing comes back.
+  h.host.SetClientSize(300, 200);
+  zqtest::Pump();
+  dialogs.messageAnswers = {fw::MsgResult::Yes};
+  ax.sbtnClrClick(*ax.sbtnClr);
+  h.host.SetClientSize(500, 300);
+  zqtest::Pump();
+  EXPECT_EQ(std::vector<std::uint8_t>(drawn.size(), 255), Pixels(ax));
+}
+
 TEST_F(ToolsTest, TextIsPlacedInABoxOfItsProportionsAndAtLeast13PixelsALine) {
   Hosted h(700, 460);
   Tool& ax = *h.ax;
