@@ -23,10 +23,11 @@ bool TZanQuilmoAx4::DeliverWaitingMessages() {
 void TZanQuilmoAx4::Initialize() {
   OnDestroy = [this](Control& sender) { ActiveFormDestroy(sender); };
   // Enter and Escape are the control's while an image waits to be placed and while the text
-  // box has the focus; otherwise a dialog-style host's default and cancel buttons have them.
+  // box has the focus, and Escape with the text tool (the form swallows it then); otherwise a
+  // dialog-style host's default and cancel buttons have them.
   OnWantsKey = [this](WORD key) {
     if (key != VK_RETURN && key != VK_ESCAPE) return false;
-    if (CurrentTool == kToolPlacement) return true;
+    if (CurrentTool == kToolPlacement || (CurrentTool == kToolText && key == VK_ESCAPE)) return true;
     return memText->HandleAllocated() && GetFocus() == memText->Handle();
   };
   // A container's picture of the control shows the drawing without its rubber bands.

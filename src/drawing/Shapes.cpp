@@ -112,9 +112,11 @@ void TZanQuilmoAx4::XorBands() {
 }
 
 TZanQuilmoAx4::BandsLifted::BandsLifted(TZanQuilmoAx4& control) : control_(control) {
-  if (control_.bandLifts_++ > 0 || !(control_.bandShown_ || control_.placementBand_)) return;
-  control_.XorBands();
-  lifted_ = true;
+  if (control_.bandLifts_ == 0 && (control_.bandShown_ || control_.placementBand_)) {
+    control_.XorBands();  // when this throws, nothing was lifted or counted
+    lifted_ = true;
+  }
+  ++control_.bandLifts_;
 }
 
 TZanQuilmoAx4::BandsLifted::~BandsLifted() {
