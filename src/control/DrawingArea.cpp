@@ -2,7 +2,6 @@
 // it either fills the box (automatic alignment) or has a size of its own (manual), and the
 // drawing, the background and the four history bitmaps follow the area's size.
 #include <algorithm>
-#include <cstring>
 #include <deque>
 #include <vector>
 
@@ -28,11 +27,10 @@ SIZE AllowedArea(int w, int h) {
 }
 
 // Copies the pixels of `r` (in both bitmaps' coordinates, within both) from one to the other.
-void CopyRect(fw::Bitmap& from, fw::Bitmap& to, RECT r) {
+void CopyRect(fw::Bitmap& from, fw::Bitmap& to, const RECT& r) {
   if (r.right <= r.left || r.bottom <= r.top) return;
   fw::CanvasLock a(from.GetCanvas()), b(to.GetCanvas());
-  const Bgr24View f = from.View(), t = to.View();
-  for (int y = r.top; y < r.bottom; ++y) std::memcpy(t.Px(r.left, y), f.Px(r.left, y), std::size_t(r.right - r.left) * 3);
+  to.GetCanvas().CopyRect(r, from.GetCanvas(), r);
 }
 
 }  // namespace
@@ -113,8 +111,9 @@ void TZanQuilmoAx4::KeepOutside(int width, int height) {
   if (!AreaAllowed(kw, kh)) return;  // nothing beyond the limit is kept
   auto keep = [&](std::unique_ptr<fw::Bitmap>& kept, fw::Bitmap& layer) {
     if (!kept) kept = std::make_unique<fw::Bitmap>();
-    if (kept->Width() != kw || kept->Height() != kh) kept->Apply(kept->PrepareSize(kw, kh));
+    kept->SetSize(kw, kh);
     CopyRect(layer, *kept, RECT{0, 0, w, h});
+    kept->Dormant();  // kept memory holds no display resources
   };
   keep(keptDraw_, draw);
   if (HasBackground) keep(keptTexture_, TextureBitmap());
@@ -131,6 +130,8 @@ void TZanQuilmoAx4::BringBackKept(int oldWidth, int oldHeight) {
     CopyRect(*keptDraw_, DrawBitmap(), r);
     if (keptTexture_ && HasBackground) CopyRect(*keptTexture_, TextureBitmap(), r);
   }
+  keptDraw_->Dormant();
+  if (keptTexture_) keptTexture_->Dormant();
 }
 
 void TZanQuilmoAx4::DropKept() {

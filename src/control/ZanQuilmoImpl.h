@@ -289,6 +289,7 @@ class TZanQuilmoAx4 : public ZanQuilmoForm, public DrawingState {
   int ClassifyImageSize(const fw::Bitmap& image) const;
   int FitPasteImage(fw::Bitmap& image, int manual);
   void ShrinkImage(fw::Bitmap& image, int fit, int areaWidth, int areaHeight);
+  void XorPlacementBox(DragPoint centre);
   void PlacementRectangle(DragPoint centre);
   void PlacementAtCorner();
   void PlacementMove(int x, int y);

@@ -105,10 +105,7 @@ void TZanQuilmoAx4::MoveRubberBand(int kind, DragPoint p) {
 // Each band in the drawing once more: out if it was in, in again if it was lifted.
 void TZanQuilmoAx4::XorBands() {
   if (bandShown_) DrawFigure(bandKind_, kSetupRubberBand, DragAnchor, DragLast);
-  if (placementBand_)
-    DrawFigure(kKindRectangle, kSetupRubberBand,
-               {placementCentre_.x - PasteHalfWidth, placementCentre_.y - PasteHalfHeight},
-               {placementCentre_.x + PasteHalfWidth, placementCentre_.y + PasteHalfHeight});
+  if (placementBand_) XorPlacementBox(placementCentre_);
 }
 
 TZanQuilmoAx4::BandsLifted::BandsLifted(TZanQuilmoAx4& control) : control_(control) {

@@ -28,10 +28,8 @@ bool Yes(HWND owner, const wchar_t* question, const std::wstring& caption) {
 
 void TZanQuilmoAx4::sbtnClrClick(Control&) {
   if (PlacementPending()) return;
-  if (FTabletReady && ZanTCtl->InputEnabled() != 0) ZanTCtl->EnableInput(0);
-  const auto inputOn = fw::Finally([this] {
-    if (FTabletReady && ZanTCtl->InputEnabled() != 1) ZanTCtl->EnableInput(1);
-  });
+  SwitchTabletInput(0);
+  const auto inputOn = fw::Finally([this] { SwitchTabletInput(1); });
   if (FDrawEnabled != -1 || !Yes(Handle(), kClearQuestion, Caption())) return;
   // A change still waiting for the timer becomes the step before the clear.
   const bool undoBackground = UndoHasBackground, background = HasBackground;

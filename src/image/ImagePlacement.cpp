@@ -120,10 +120,15 @@ void TZanQuilmoAx4::ShrinkImage(fw::Bitmap& image, int fit, int areaWidth, int a
 
 // ---- placing ----
 
-// Draws or removes (exclusive-or) the waiting image's rectangle around `centre`.
-void TZanQuilmoAx4::PlacementRectangle(DragPoint centre) {
+// The waiting image's rectangle around `centre`, by exclusive-or (drawn again, it is gone).
+void TZanQuilmoAx4::XorPlacementBox(DragPoint centre) {
   DrawFigure(kKindRectangle, kSetupRubberBand, {centre.x - PasteHalfWidth, centre.y - PasteHalfHeight},
              {centre.x + PasteHalfWidth, centre.y + PasteHalfHeight});
+}
+
+// Draws or removes the waiting image's rectangle around `centre`, and remembers which.
+void TZanQuilmoAx4::PlacementRectangle(DragPoint centre) {
+  XorPlacementBox(centre);
   placementBand_ = !placementBand_;
   placementCentre_ = centre;
 }
