@@ -78,31 +78,8 @@ VARIANT Long(long v) {
   return x;
 }
 
-// The pixels of a bitmap picture (top-down, three bytes each), and its size.
-struct PicturePixels {
-  LONG w = 0, h = 0;
-  std::vector<std::uint8_t> bgr;
-};
-PicturePixels ReadPicture(IPictureDisp* disp) {
-  PicturePixels out;
-  ComPtr<IPicture> pic;
-  OLE_HANDLE handle = 0;
-  if (!disp || FAILED(disp->QueryInterface(IID_IPicture, pic.put_void())) || FAILED(pic->get_Handle(&handle))) return out;
-  const HBITMAP b = reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(handle));
-  BITMAP bm{};
-  GetObjectW(b, sizeof bm, &bm);
-  out.w = bm.bmWidth;
-  out.h = bm.bmHeight;
-  BITMAPINFO bi{};
-  bi.bmiHeader = {sizeof(BITMAPINFOHEADER), out.w, -out.h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-  std::vector<std::uint8_t> rows(((out.w * 3 + 3) & ~3) * std::size_t(out.h));
-  HDC dc = GetDC(nullptr);
-  GetDIBits(dc, b, 0, out.h, rows.data(), &bi, DIB_RGB_COLORS);
-  ReleaseDC(nullptr, dc);
-  for (LONG y = 0; y < out.h; ++y)
-    out.bgr.insert(out.bgr.end(), rows.begin() + ((out.w * 3 + 3) & ~3) * y, rows.begin() + ((out.w * 3 + 3) & ~3) * y + out.w * 3);
-  return out;
-}
+using zqtest::PicturePixels;
+using zqtest::ReadPicture;
 HBITMAP Dib(int w, int h, COLORREF c) {
   zq::fw::Bitmap b;
   b.SetSize(w, h);

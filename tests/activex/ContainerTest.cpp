@@ -411,12 +411,8 @@ LRESULT CALLBACK CountKeys(HWND w, UINT m, WPARAM wp, LPARAM lp) {
 std::wstring SmallImageFile() {
   zq::fw::Bitmap b;
   b.SetSize(40, 30);
-  const std::vector<std::uint8_t> bmp = b.ToBmp();
   const std::wstring path = zqtest::Join(zqtest::OutputDir(), L"keys.bmp");
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD done = 0;
-  WriteFile(f, bmp.data(), static_cast<DWORD>(bmp.size()), &done, nullptr);
-  CloseHandle(f);
+  b.SaveToFile(path);
   return path;
 }
 

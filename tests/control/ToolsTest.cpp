@@ -7,11 +7,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <olectl.h>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "ComSupport.h"
 #include "HostedControl.h"
 #include "TestSupport.h"
 #include "UiSupport.h"
@@ -219,27 +219,6 @@ TEST_F(ToolsTest, TheBucketFillsExactlyTheClickedColourFourWaysAndIsAnUndoStep) 
   EXPECT_EQ(blue, At(ax, 250, 100));
 }
 
-// The pixels of a picture the control handed out, top row first, three bytes each.
-std::vector<std::uint8_t> PictureBytes(IPictureDisp* disp) {
-  fw::ComPtr<IPicture> picture;
-  OLE_HANDLE handle = 0;
-  if (!disp || FAILED(disp->QueryInterface(IID_IPicture, picture.put_void())) || FAILED(picture->get_Handle(&handle)))
-    return {};
-  const HBITMAP bitmap = reinterpret_cast<HBITMAP>(static_cast<std::uintptr_t>(handle));
-  BITMAP bm{};
-  GetObjectW(bitmap, sizeof bm, &bm);
-  BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), bm.bmWidth, -bm.bmHeight, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-  std::vector<std::uint8_t> padded(Bgr24Stride(bm.bmWidth) * bm.bmHeight), out;
-  fw::WindowDC screen(nullptr);
-  GetDIBits(screen.get(), bitmap, 0, bm.bmHeight, padded.data(), &info, DIB_RGB_COLORS);
-  for (int y = 0; y < bm.bmHeight; ++y) {
-    const auto row = padded.begin() + static_cast<std::ptrdiff_t>(Bgr24Stride(bm.bmWidth) * y);
-    out.insert(out.end(), row, row + bm.bmWidth * 3);
-  }
-  return out;
-}
-
 // The rubber band is for the screen only. While an image waits to be placed, and while a
 // rectangle is dragged, the PNG text, a saved file and the picture are the drawing without
 // it, and so is the history's copy; the screen shows the band. Making the host smaller and
@@ -251,7 +230,7 @@ TEST_F(ToolsTest, RubberBandsShowOnTheScreenButNeverInWhatTheDrawingGives) {
   auto gives = [&] {  // what the drawing gives a host, three ways
     EXPECT_EQ(-1, ax.SaveToFile(saved));
     const std::vector<std::uint8_t> file = zqtest::ReadBytes(saved);
-    return std::make_tuple(ax.Get_PngImageBase64().str(), file, PictureBytes(ax.Get_Picture().get()));
+    return std::make_tuple(ax.Get_PngImageBase64().str(), file, zqtest::ReadPicture(ax.Get_Picture().get()));
   };
   auto screenDots = [&] {  // the band's dotted pixels on the screen (the drawing is white)
     const zqtest::Capture shot = zqtest::CaptureClient(h.panel());

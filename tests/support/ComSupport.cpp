@@ -132,6 +132,26 @@ std::wstring LastErrorDescription() {
   return d.str();
 }
 
+PicturePixels ReadPicture(IPictureDisp* disp) {
+  PicturePixels out;
+  zq::fw::ComPtr<IPicture> pic;
+  OLE_HANDLE handle = 0;
+  if (!disp || FAILED(disp->QueryInterface(IID_IPicture, pic.put_void())) || FAILED(pic->get_Handle(&handle))) return out;
+  const HBITMAP b = reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(handle));
+  BITMAP bm{};
+  GetObjectW(b, sizeof bm, &bm);
+  out.w = bm.bmWidth;
+  out.h = bm.bmHeight;
+  BITMAPINFO bi{};
+  bi.bmiHeader = {sizeof(BITMAPINFOHEADER), out.w, -out.h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  std::vector<std::uint8_t> rows(((out.w * 3 + 3) & ~3) * std::size_t(out.h));
+  HDC dc = GetDC(nullptr);
+  GetDIBits(dc, b, 0, out.h, rows.data(), &bi, DIB_RGB_COLORS);
+  ReleaseDC(nullptr, dc);
+  for (LONG y = 0; y < out.h; ++y)
+    out.bgr.insert(out.bgr.end(), rows.begin() + ((out.w * 3 + 3) & ~3) * y, rows.begin() + ((out.w * 3 + 3) & ~3) * y + out.w * 3);
+  return out;
+}
 zq::fw::ComPtr<IPictureDisp> PictureOf(HBITMAP bitmap) {
   PICTDESC desc{};
   desc.cbSizeofstruct = sizeof desc;

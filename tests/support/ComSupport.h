@@ -47,4 +47,12 @@ std::wstring LastErrorDescription();
 // A COM picture (PICTYPE_BITMAP) of a copy of a bitmap; the picture owns the copy.
 zq::fw::ComPtr<IPictureDisp> PictureOf(HBITMAP bitmap);
 
+// The pixels of a bitmap picture (top-down, three bytes each), and its size.
+struct PicturePixels {
+  LONG w = 0, h = 0;
+  std::vector<std::uint8_t> bgr;
+  bool operator==(const PicturePixels&) const = default;
+};
+PicturePixels ReadPicture(IPictureDisp* disp);
+
 }  // namespace zqtest
